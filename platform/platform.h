@@ -1,0 +1,24 @@
+// The boundary between the commands and the operating system.
+//
+// On Windows this is kernel32 itself. On POSIX systems our own layer provides the same calls
+// with the same contracts (posix/winapi.h). Besides the Win32 calls, the commands need one thing
+// from the runtime that differs between the two: writing a wide path into a message.
+#pragma once
+
+#include <cstdio>
+
+#if defined(_WIN32)
+#include <windows.h>
+#define PLATFORM_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#include "posix/winapi.h"
+#define PLATFORM_PRINTF_FORMAT printf
+#endif
+
+// Writes one formatted message to stream in a single write. The conversions used by the
+// commands are %s, %ls, %d, %lu, %c and %%. A null string prints as "(null)". A wide string
+// given to %ls is written as narrow text: on Windows as the runtime converts it (a character it
+// cannot convert ends that argument, the rest of the message is still written); on POSIX as the
+// exact bytes it was decoded from.
+int printMessage(FILE* stream, const char* format, ...)
+    __attribute__((format(PLATFORM_PRINTF_FORMAT, 2, 3)));

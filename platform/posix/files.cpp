@@ -1,0 +1,88 @@
+// Attributes, directory creation and removal, file deletion.
+#include "errors.h"
+#include "syscalls.h"
+#include "text.h"
+#include "winapi.h"
+
+#include <cerrno>
+
+namespace {
+
+typedef char PosixPath[kPosixPathBytes + 1];
+
+// Converts path for the file system, or sets ERROR_INVALID_NAME.
+bool toPosix(LPCWSTR path, PosixPath& out) {
+    if (path && posixPath(path, out))
+        return true;
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+}
+
+BOOL fail(const char* path) {
+    posixSetLastError(errno, path);
+    return FALSE;
+}
+
+DWORD attributesOf(const char* path, const struct stat& st) {
+    if (S_ISDIR(st.st_mode))
+        return FILE_ATTRIBUTE_DIRECTORY;
+    if (S_ISLNK(st.st_mode)) {
+        // Like a junction whose target is gone, a dangling link counts as a directory link.
+        struct stat target;
+        bool leadsToFile = posixCalls.stat(path, &target) == 0 && !S_ISDIR(target.st_mode);
+        return FILE_ATTRIBUTE_REPARSE_POINT | (leadsToFile ? 0 : FILE_ATTRIBUTE_DIRECTORY);
+    }
+    return (st.st_mode & 0222) == 0 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+}
+
+} // namespace
+
+DWORD GetFileAttributesW(LPCWSTR fileName) {
+    PosixPath path;
+    if (!toPosix(fileName, path))
+        return INVALID_FILE_ATTRIBUTES;
+    struct stat st;
+    if (posixCalls.lstat(path, &st) != 0) {
+        fail(path);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return attributesOf(path, st);
+}
+
+BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
+    PosixPath path;
+    if (!toPosix(pathName, path))
+        return FALSE;
+    return posixCalls.mkdir(path, 0777) == 0 ? TRUE : fail(path);
+}
+
+BOOL RemoveDirectoryW(LPCWSTR pathName) {
+    PosixPath path;
+    if (!toPosix(pathName, path))
+        return FALSE;
+    if (posixCalls.rmdir(path) == 0)
+        return TRUE;
+    int err = errno;
+    if (err == EEXIST) { // what some systems say for a directory with content
+        SetLastError(ERROR_DIR_NOT_EMPTY);
+        return FALSE;
+    }
+    if (err != ENOTDIR)
+        return fail(path);
+    // rmdir refuses links; a directory link goes as a whole, a file or file link is no directory.
+    struct stat st;
+    if (posixCalls.lstat(path, &st) != 0)
+        return fail(path);
+    if ((attributesOf(path, st) & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        SetLastError(ERROR_DIRECTORY);
+        return FALSE;
+    }
+    return posixCalls.unlink(path) == 0 ? TRUE : fail(path);
+}
+
+BOOL DeleteFileW(LPCWSTR fileName) {
+    PosixPath path;
+    if (!toPosix(fileName, path))
+        return FALSE;
+    return posixCalls.unlink(path) == 0 ? TRUE : fail(path);
+}

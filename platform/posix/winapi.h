@@ -1,0 +1,125 @@
+// The Win32 subset that the commands call, for POSIX systems.
+//
+// Each function keeps the Win32 contract the commands rely on: the same return values, and the
+// last error set to a Win32 error number on failure (errno is translated by one table in
+// errors.cpp). Paths are wide strings; wchar_t holds code points here (32 bits), and narrow text
+// is UTF-8 whose invalid bytes survive as U+DC80..U+DCFF (text.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+typedef int BOOL;
+typedef uint32_t DWORD;
+typedef uint32_t UINT;
+typedef int32_t LONG;
+typedef wchar_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef void* HANDLE;
+typedef void* LPVOID;
+typedef DWORD* LPDWORD;
+typedef void* LPSECURITY_ATTRIBUTES;
+typedef void* LPOVERLAPPED;
+
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+
+#define GENERIC_WRITE 0x40000000
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define OPEN_EXISTING 3
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define FSCTL_SET_REPARSE_POINT 0x000900A4
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003
+
+#define CP_ACP 0
+
+#define ERROR_SUCCESS 0
+#define ERROR_INVALID_FUNCTION 1
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_TOO_MANY_OPEN_FILES 4
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_INVALID_DRIVE 15
+#define ERROR_NOT_SAME_DEVICE 17
+#define ERROR_NO_MORE_FILES 18
+#define ERROR_WRITE_PROTECT 19
+#define ERROR_GEN_FAILURE 31
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_NOT_SUPPORTED 50
+#define ERROR_FILE_EXISTS 80
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_DISK_FULL 112
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_INVALID_NAME 123
+#define ERROR_DIR_NOT_EMPTY 145
+#define ERROR_ALREADY_EXISTS 183
+#define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_DIRECTORY 267
+#define ERROR_IO_DEVICE 1117
+#define ERROR_TOO_MANY_LINKS 1142
+#define ERROR_CANT_RESOLVE_FILENAME 1921
+#define ERROR_INVALID_REPARSE_DATA 4392
+#define ERROR_NOT_A_REPARSE_POINT 4390
+
+struct WIN32_FIND_DATAW {
+    DWORD dwFileAttributes; // always 0 here: callers read attributes by path
+    WCHAR cFileName[MAX_PATH];
+};
+typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
+
+DWORD GetLastError();
+void SetLastError(DWORD error);
+
+// Narrow text in the code page CP_ACP (UTF-8 here) to wide. cbMultiByte -1 converts the
+// terminator too. Too small a buffer: 0 and ERROR_INSUFFICIENT_BUFFER.
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int cbMultiByte,
+                        LPWSTR wideChar, int cchWideChar);
+
+// lstat: a symbolic link is a reparse point, with the directory bit unless it leads to an
+// existing non-directory; a file without any write bit is read-only.
+DWORD GetFileAttributesW(LPCWSTR fileName);
+BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
+// An empty directory, or a directory link itself (never its target); a file gives 267.
+BOOL RemoveDirectoryW(LPCWSTR pathName);
+// A file or a link, by the directory's permissions as rm does; a directory gives 5.
+BOOL DeleteFileW(LPCWSTR fileName);
+
+// Only "<dir><separator>*" patterns. Every entry is listed, "." and ".." included; only
+// cFileName is filled, a backslash in a name showing as U+F05C. The end is ERROR_NO_MORE_FILES.
+HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData);
+BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findFileData);
+BOOL FindClose(HANDLE findFile);
+
+// Absolute against the current directory, by text alone: "/" separators, "." and ".."
+// resolved, runs of separators folded except a leading pair, a trailing separator kept.
+DWORD GetFullPathNameW(LPCWSTR fileName, DWORD bufferLength, LPWSTR buffer, LPWSTR* filePart);
+
+// Access 0 opens for queries with links followed; FILE_FLAG_OPEN_REPARSE_POINT opens the path
+// itself, which must be a directory.
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                   LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile);
+// The resolved absolute path of an open handle, as narrow bytes, without any prefix.
+DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR filePath, DWORD cchFilePath, DWORD flags);
+BOOL CloseHandle(HANDLE object);
+// FSCTL_SET_REPARSE_POINT with a mount-point record: the empty directory of the handle becomes a
+// symbolic link to the record's print name; a directory with content gives 145.
+BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
+                     LPVOID outBuffer, DWORD outBufferSize, LPDWORD bytesReturned,
+                     LPOVERLAPPED overlapped);

@@ -1,0 +1,5 @@
+#include "prepFolder.h"
+
+int main(int argc, char** argv) {
+    return createCleanDirCmd(argc, argv);
+}

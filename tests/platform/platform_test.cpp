@@ -1,0 +1,219 @@
+// The contract of the platform calls that the commands rely on. The same cases run against
+// kernel32 (under Wine) and against our POSIX layer, so the layer is held to what Windows does.
+#include "platform/platform.h"
+
+#include "testkit/testkit.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#if !defined(_WIN32)
+#include "platform/posix/errors.h"
+#include "platform/posix/text.h"
+#include <cerrno>
+#endif
+
+namespace {
+
+using namespace testkit;
+
+constexpr DWORD kStale = 0xdeadbeef; // set before each call, so a stale error never passes
+
+DWORD attributes(const fs::path& p) {
+    SetLastError(kStale);
+    return GetFileAttributesW(wide(p).c_str());
+}
+
+// The error of a call that must fail.
+template <typename Call> DWORD errorOf(Call call) {
+    SetLastError(kStale);
+    EXPECT_FALSE(call());
+    return GetLastError();
+}
+
+TEST(Platform, AttributesTellDirectoriesFilesAndAbsence) {
+    TempDir t;
+    fs::create_directory(t / "dir");
+    writeFile(t / "file");
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY,
+              attributes(t / "dir") & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    EXPECT_EQ(0u,
+              attributes(t / "file") & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes(t / "none"));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes(t / "none" / "deeper"));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
+}
+
+TEST(Platform, ReadOnlyFileShowsTheAttribute) {
+    TempDir t;
+    writeFile(t / "ro");
+    makeReadOnly(t / "ro");
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_READONLY), attributes(t / "ro") & FILE_ATTRIBUTE_READONLY);
+}
+
+TEST(Platform, DirectoryCreationAndRemovalErrors) {
+    TempDir t;
+    const std::wstring dir = wide(t / "dir");
+    EXPECT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    EXPECT_EQ(DWORD(ERROR_ALREADY_EXISTS),
+              errorOf([&] { return CreateDirectoryW(dir.c_str(), nullptr); }));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND),
+              errorOf([&] { return CreateDirectoryW(wide(t / "no" / "dir").c_str(), nullptr); }));
+    writeFile(t / "dir" / "inside");
+    EXPECT_EQ(DWORD(ERROR_DIR_NOT_EMPTY), errorOf([&] { return RemoveDirectoryW(dir.c_str()); }));
+    EXPECT_EQ(DWORD(ERROR_DIRECTORY),
+              errorOf([&] { return RemoveDirectoryW(wide(t / "dir" / "inside").c_str()); }));
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), errorOf([&] { return DeleteFileW(dir.c_str()); }));
+    EXPECT_TRUE(DeleteFileW(wide(t / "dir" / "inside").c_str()));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND),
+              errorOf([&] { return DeleteFileW(wide(t / "dir" / "inside").c_str()); }));
+    EXPECT_TRUE(RemoveDirectoryW(dir.c_str()));
+    EXPECT_FALSE(fs::exists(t / "dir"));
+}
+
+TEST(Platform, EnumerationListsEveryEntryAndEndsWith18) {
+    TempDir t;
+    fs::create_directory(t / "sub");
+    writeFile(t / "file");
+    for (const std::wstring separator : {L"\\", L"/"}) {
+        WIN32_FIND_DATAW data;
+        HANDLE search = FindFirstFileW((wide(t.path()) + separator + L"*").c_str(), &data);
+        ASSERT_NE(INVALID_HANDLE_VALUE, search);
+        std::set<std::wstring> names;
+        do
+            names.insert(data.cFileName);
+        while (FindNextFileW(search, &data));
+        EXPECT_EQ(DWORD(ERROR_NO_MORE_FILES), GetLastError());
+        EXPECT_TRUE(FindClose(search));
+        EXPECT_EQ((std::set<std::wstring>{L".", L"..", L"file", L"sub"}), names);
+    }
+    WIN32_FIND_DATAW data;
+    EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileW((wide(t / "none") + L"\\*").c_str(), &data));
+}
+
+TEST(Platform, ConversionFitsAtMost260WideCharacters) {
+    wchar_t buffer[MAX_PATH];
+    const std::string fits(259, 'x'), tooLong(260, 'x');
+    EXPECT_EQ(260, MultiByteToWideChar(CP_ACP, 0, fits.c_str(), -1, buffer, MAX_PATH));
+    EXPECT_EQ(std::wstring(259, L'x'), std::wstring(buffer));
+    SetLastError(kStale);
+    EXPECT_EQ(0, MultiByteToWideChar(CP_ACP, 0, tooLong.c_str(), -1, buffer, MAX_PATH));
+    EXPECT_EQ(DWORD(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+}
+
+TEST(Platform, LinksShowThemselvesAndGoAsLinks) {
+    if (!canMakeLinks())
+        GTEST_SKIP() << "needs symbolic links, which the tests do not make under Wine";
+    TempDir t;
+    fs::create_directory(t / "target");
+    writeFile(t / "target" / "data", "kept");
+    linkDirectory(t / "target", t / "dirlink");
+    linkFile(t / "target" / "data", t / "filelink");
+    linkDirectory(t / "gone", t / "dangling");
+    const DWORD both = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    EXPECT_EQ(both, attributes(t / "dirlink") & both);
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_REPARSE_POINT), attributes(t / "filelink") & both);
+    EXPECT_EQ(both, attributes(t / "dangling") & both);
+
+    EXPECT_EQ(DWORD(ERROR_DIRECTORY),
+              errorOf([&] { return RemoveDirectoryW(wide(t / "filelink").c_str()); }));
+    EXPECT_TRUE(RemoveDirectoryW(wide(t / "dirlink").c_str()));
+    EXPECT_TRUE(RemoveDirectoryW(wide(t / "dangling").c_str()));
+    EXPECT_TRUE(DeleteFileW(wide(t / "filelink").c_str()));
+    EXPECT_EQ((std::vector<std::string>{"target"}), listNames(t.path()));
+    EXPECT_EQ("kept", readFile(t / "target" / "data"));
+}
+
+TEST(PosixLayer, DeletionFollowsTheDirectoryPermissionsLikeRm) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "POSIX rule; Windows refuses read-only files";
+#else
+    TempDir t;
+    writeFile(t / "ro");
+    makeReadOnly(t / "ro");
+    EXPECT_TRUE(DeleteFileW(wide(t / "ro").c_str()));
+    EXPECT_FALSE(fs::exists(t / "ro"));
+#endif
+}
+
+TEST(PosixLayer, AnyFileNameSurvivesTheRoundTrip) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the POSIX layer's text conversion";
+#else
+    TempDir t;
+    // invalid UTF-8, a backslash inside a name, valid non-ASCII, and the escape's own encoding
+    const std::vector<std::string> names = {"bad\xff\xfe", "back\\slash", "caf\xc3\xa9",
+                                            "pua\xef\x81\x9c", "lone\xed\xb2\x80"};
+    for (const std::string& name : names)
+        writeFile(t.path() / name, name);
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW((wide(t.path()) + L"/*").c_str(), &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    int deleted = 0;
+    do {
+        std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (name.find(L'\\') != std::wstring::npos)
+            ADD_FAILURE() << "a backslash inside a name must not read as a separator";
+        std::wstring entry = wide(t.path()) + L"\\" + name;
+        EXPECT_TRUE(DeleteFileW(entry.c_str()));
+        ++deleted;
+    } while (FindNextFileW(search, &data));
+    FindClose(search);
+    EXPECT_EQ(static_cast<int>(names.size()), deleted);
+    EXPECT_TRUE(listNames(t.path()).empty());
+#endif
+}
+
+TEST(PosixLayer, TextDecodesUtf8AndEscapesEveryInvalidByte) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the POSIX layer's text conversion";
+#else
+    struct Case {
+        const char* narrow;
+        std::wstring wide;
+    };
+    const Case cases[] = {
+        {"abc", L"abc"},
+        {"caf\xc3\xa9", L"caf\u00e9"},
+        {"\xe2\x82\xac\xf0\x9f\x98\x80", L"\u20ac\U0001F600"},
+        {"x\xff", L"x\xdcff"},
+        {"\xc3", L"\xdcc3"},                     // truncated sequence
+        {"\xc0\xaf", L"\xdcc0\xdcaf"},           // overlong
+        {"\xed\xa0\x80", L"\xdced\xdca0\xdc80"}, // encoded surrogate
+        {"\xef\x81\x9c", L"\xdcef\xdc81\xdc9c"}, // U+F05C stands for a backslash in names
+        {"a\\b", L"a\\b"},
+    };
+    for (const Case& c : cases) {
+        wchar_t buffer[32];
+        int n = MultiByteToWideChar(CP_ACP, 0, c.narrow, -1, buffer, 32);
+        ASSERT_GT(n, 0) << c.narrow;
+        EXPECT_EQ(c.wide, std::wstring(buffer)) << c.narrow;
+        char back[64];
+        EXPECT_GE(posixEncode(buffer, back, sizeof back, Wide::Message), 0);
+        EXPECT_EQ(std::string(c.narrow), std::string(back));
+    }
+    char path[kPosixPathBytes + 1];
+    ASSERT_TRUE(posixPath(L"a\\b/c\xf05c", path));
+    EXPECT_EQ(std::string("a/b/c\\"), path);
+#endif
+}
+
+TEST(PosixLayer, ErrnoTranslation) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the POSIX layer's error table";
+#else
+    const std::pair<int, DWORD> table[] = {
+        {ENOENT, 2},   {ENOTDIR, 3},     {EACCES, 5},         {EPERM, 5},
+        {EEXIST, 183}, {ENOTEMPTY, 145}, {ENAMETOOLONG, 206}, {EROFS, 19},
+        {ENOSPC, 112}, {EBUSY, 32},      {EIO, 1117},         {EPROTO, 31},
+    };
+    for (const auto& [err, expected] : table)
+        EXPECT_EQ(expected, posixErrorNumber(err)) << "errno " << err;
+#endif
+}
+
+} // namespace

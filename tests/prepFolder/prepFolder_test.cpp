@@ -1,0 +1,502 @@
+// The directory operations on real temporary trees.
+#include "prepFolder/prepFolder.h"
+
+#include "platform/platform.h"
+#include "testkit/testkit.h"
+
+#include <gtest/gtest.h>
+
+#if !defined(_WIN32)
+#include "platform/posix/syscalls.h"
+#include <cerrno>
+#include <cstring>
+#endif
+
+namespace {
+
+using namespace testkit;
+
+constexpr int kMoreThan50MissingLevels = 8347;
+
+// The faulty-path buffer of one call, set empty as the callers do.
+struct Faulty {
+    wchar_t path[MAX_PATH] = L"";
+    std::wstring str() const { return path; }
+};
+
+// A chain of n one-letter levels below base: base/a/b/c/...
+fs::path chain(const fs::path& base, int n) {
+    fs::path p = base;
+    for (int i = 0; i < n; ++i)
+        p /= std::string(1, static_cast<char>('a' + i % 26));
+    return p;
+}
+
+// A directory path below base of exactly length characters (as the commands count them).
+fs::path pathOfLength(const fs::path& base, size_t length) {
+    fs::path p = base;
+    while (wide(p).size() + 1 < length) {
+        size_t rest = length - wide(p).size() - 1; // one for the separator
+        p /= std::string(rest > 60 ? 60 : rest, 'd');
+    }
+    EXPECT_EQ(length, wide(p).size());
+    return p;
+}
+
+// full as the operations spell an entry below base: joined with backslashes.
+std::wstring entryBelow(const fs::path& base, const fs::path& full) {
+    std::wstring joined = wide(base);
+    for (const fs::path& part : fs::relative(full, base))
+        joined += L"\\" + wide(part);
+    return joined;
+}
+
+void makeLongChain(const fs::path& path) {
+    fs::path built;
+    for (const fs::path& part : path) {
+        built /= part;
+        if (built.has_relative_path())
+            makeLongDirectory(built);
+    }
+}
+
+size_t openHandles() {
+#if defined(_WIN32)
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+#else
+    size_t n = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd"))
+        (void)entry, ++n;
+    return n;
+#endif
+}
+
+// Sentinel data outside the tree under test, with a snapshot to compare against.
+struct Sentinels {
+    fs::path dir;
+    std::vector<std::pair<std::string, std::string>> before;
+    explicit Sentinels(const fs::path& d) : dir(d) {
+        fs::create_directories(dir / "sub");
+        writeFile(dir / "keep.txt", "sentinel one");
+        writeFile(dir / "sub" / "deep.txt", "sentinel two");
+        before = snapshot(dir);
+    }
+    void expectIntact() const { EXPECT_EQ(before, snapshot(dir)); }
+};
+
+// ---------------------------------------------------------------------------------------------
+// createDir
+
+TEST(CreateDir, ExistingDirectoryIsLeftAlone) {
+    TempDir t;
+    writeFile(t / "inside");
+    Faulty f;
+    EXPECT_EQ(0, createDir(wide(t.path()).c_str(), 0, f.path, MAX_PATH));
+    EXPECT_EQ(std::vector<std::string>{"inside"}, listNames(t.path()));
+    EXPECT_EQ(L"", f.str());
+}
+
+TEST(CreateDir, MakesEveryMissingLevelWhateverTheSeparators) {
+    const std::vector<std::string> spellings = {
+        "x/y/z", "x\\y\\z", "x/y\\z", "x//y\\\\z", "x/y/z/", "x\\y\\z\\\\",
+    };
+    for (const std::string& spelling : spellings) {
+        TempDir t;
+        std::wstring path = wide(t.path()) + L"/" + widen(spelling);
+        Faulty f;
+        EXPECT_EQ(0, createDir(path.c_str(), 0, f.path, MAX_PATH)) << spelling;
+        EXPECT_TRUE(fs::is_directory(t / "x" / "y" / "z")) << spelling;
+        EXPECT_EQ(L"", f.str()) << spelling;
+    }
+}
+
+TEST(CreateDir, RelativePathNeedsItsFirstComponent) {
+    TempDir t;
+    CurrentDir cd(t.path());
+    fs::create_directory(t / "have");
+    Faulty f;
+    EXPECT_EQ(0, createDir(L"have/new/deeper", 0, f.path, MAX_PATH));
+    EXPECT_TRUE(fs::is_directory(t / "have" / "new" / "deeper"));
+
+    EXPECT_EQ(ERROR_INVALID_DRIVE, createDir(L"out/sub", 0, f.path, MAX_PATH));
+    EXPECT_EQ(L"out/sub", f.str());
+    EXPECT_FALSE(fs::exists(t / "out"));
+
+    Faulty f2;
+    EXPECT_EQ(ERROR_INVALID_DRIVE, createDir(L"out", 0, f2.path, MAX_PATH));
+    EXPECT_FALSE(fs::exists(t / "out"));
+    EXPECT_EQ(0, createDir(L"./out", 0, f2.path, MAX_PATH));
+    EXPECT_TRUE(fs::is_directory(t / "out"));
+}
+
+TEST(CreateDir, EmptyPathGives15) {
+    Faulty f;
+    EXPECT_EQ(ERROR_INVALID_DRIVE, createDir(L"", 1, f.path, MAX_PATH));
+    EXPECT_EQ(L"", f.str());
+}
+
+TEST(CreateDir, FiftyMissingLevelsAreMadeFiftyOneAreNot) {
+    TempDir t;
+    Faulty f;
+    const fs::path fifty = chain(t / "p", 49); // p plus 49 levels below it
+    EXPECT_EQ(0, createDir(wide(fifty).c_str(), 0, f.path, MAX_PATH));
+    EXPECT_TRUE(fs::is_directory(fifty));
+
+    const fs::path fiftyOne = chain(t / "q", 50);
+    EXPECT_EQ(kMoreThan50MissingLevels, createDir(wide(fiftyOne).c_str(), 0, f.path, MAX_PATH));
+    EXPECT_EQ(wide(fiftyOne), f.str());
+    EXPECT_FALSE(fs::exists(t / "q"));
+}
+
+TEST(CreateDir, FiftyFirstMissingLevelAtTheStartOfARelativePathGives15) {
+    TempDir t;
+    CurrentDir cd(t.path());
+    const std::wstring fiftyOne = wide(chain("r", 50));
+    Faulty f;
+    EXPECT_EQ(ERROR_INVALID_DRIVE, createDir(fiftyOne.c_str(), 0, f.path, MAX_PATH));
+    EXPECT_EQ(fiftyOne, f.str());
+    EXPECT_FALSE(fs::exists(t / "r"));
+}
+
+TEST(CreateDir, FileAtThePathIsKeptOrReplacedByTheFlag) {
+    TempDir t;
+    writeFile(t / "f", "data");
+    const std::wstring path = wide(t / "f");
+    Faulty f;
+    EXPECT_EQ(ERROR_FILE_EXISTS, createDir(path.c_str(), 0, f.path, MAX_PATH));
+    EXPECT_EQ(path, f.str());
+    EXPECT_EQ("data", readFile(t / "f"));
+
+    Faulty f2;
+    EXPECT_EQ(0, createDir(path.c_str(), 1, f2.path, MAX_PATH));
+    EXPECT_TRUE(fs::is_directory(t / "f"));
+}
+
+// A file named by a single relative component cannot be replaced (the walk back has no parent
+// to find): it must survive the refusal.
+TEST(CreateDir, SingleComponentFileIsRefusedBeforeItIsDeleted) {
+    TempDir t;
+    CurrentDir cd(t.path());
+    writeFile(t / "f", "precious");
+    Faulty f;
+    EXPECT_EQ(ERROR_INVALID_DRIVE, createDir(L"f", 1, f.path, MAX_PATH));
+    EXPECT_EQ(L"f", f.str());
+    EXPECT_EQ("precious", readFile(t / "f"));
+
+    EXPECT_EQ(0, createDir(L"./f", 1, f.path, MAX_PATH));
+    EXPECT_TRUE(fs::is_directory(t / "f"));
+}
+
+TEST(CreateDir, FileInTheWayOfALevelFailsAtThatLevel) {
+    TempDir t;
+    writeFile(t / "file", "kept");
+    const fs::path path = t / "file" / "sub" / "leaf";
+    Faulty f;
+    int result = createDir(wide(path).c_str(), 1, f.path, MAX_PATH);
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, result);
+    EXPECT_EQ(wide(t / "file" / "sub"), f.str());
+    EXPECT_EQ("kept", readFile(t / "file"));
+}
+
+TEST(CreateDir, ReadOnlyFileAtThePathIsRefusedByWindows) {
+    if (!onWindows)
+        GTEST_SKIP() << "POSIX deletes by the directory's permissions; see the injected refusal";
+    TempDir t;
+    writeFile(t / "ro", "kept");
+    makeReadOnly(t / "ro");
+    Faulty f;
+    EXPECT_EQ(ERROR_ACCESS_DENIED, createDir(wide(t / "ro").c_str(), 1, f.path, MAX_PATH));
+    EXPECT_EQ(wide(t / "ro"), f.str());
+    EXPECT_EQ("kept", readFile(t / "ro"));
+}
+
+TEST(CreateDir, DirectoryLinkCountsAsFoundEvenWhenItsTargetIsGone) {
+    if (!canMakeLinks())
+        GTEST_SKIP() << "needs symbolic links, which the tests do not make under Wine";
+    TempDir t;
+    fs::create_directory(t / "target");
+    linkDirectory(t / "target", t / "link");
+    linkDirectory(t / "gone", t / "dangling");
+    Faulty f;
+    EXPECT_EQ(0, createDir(wide(t / "link").c_str(), 1, f.path, MAX_PATH));
+    EXPECT_EQ(0, createDir(wide(t / "dangling").c_str(), 1, f.path, MAX_PATH));
+    EXPECT_TRUE(fs::is_symlink(t / "link"));
+    EXPECT_TRUE(fs::is_symlink(t / "dangling"));
+    EXPECT_FALSE(fs::exists(t / "gone"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// cleanDirContent and removeDirTree
+
+// A tree with files, nested directories and a read-write mix of content.
+void makeTree(const fs::path& root) {
+    fs::create_directories(root / "a" / "b" / "c");
+    fs::create_directories(root / "empty");
+    writeFile(root / "top.txt");
+    writeFile(root / "a" / "one");
+    writeFile(root / "a" / "b" / "two");
+    writeFile(root / "a" / "b" / "c" / "three");
+}
+
+TEST(CleanDirContent, EmptiesTheTreeAndKeepsTheDirectory) {
+    TempDir t;
+    makeTree(t / "d");
+    Faulty f;
+    EXPECT_EQ(0, cleanDirContent(wide(t / "d").c_str(), 0, f.path, MAX_PATH));
+    EXPECT_TRUE(fs::is_directory(t / "d"));
+    EXPECT_TRUE(listNames(t / "d").empty());
+    EXPECT_EQ(L"", f.str());
+}
+
+TEST(CleanDirContent, EmptyDirectoryAndTrailingSeparatorsWork) {
+    TempDir t;
+    fs::create_directory(t / "d");
+    writeFile(t / "d" / "x");
+    Faulty f;
+    EXPECT_EQ(0, cleanDirContent((wide(t / "d") + L"\\").c_str(), 0, f.path, MAX_PATH));
+    EXPECT_EQ(0, cleanDirContent((wide(t / "d") + L"/").c_str(), 0, f.path, MAX_PATH));
+    EXPECT_TRUE(listNames(t / "d").empty());
+}
+
+TEST(CleanDirContent, KeepDirsDeletesOnlyTheFilesDirectlyInside) {
+    TempDir t;
+    makeTree(t / "d");
+    Faulty f;
+    EXPECT_EQ(0, cleanDirContent(wide(t / "d").c_str(), 1, f.path, MAX_PATH));
+    EXPECT_EQ((std::vector<std::string>{"a", "empty"}), listNames(t / "d"));
+    EXPECT_EQ((std::vector<std::string>{"b", "one"}), listNames(t / "d" / "a"));
+    EXPECT_EQ("x", readFile(t / "d" / "a" / "b" / "c" / "three"));
+}
+
+TEST(CleanDirContent, NotADirectoryGives267) {
+    TempDir t;
+    writeFile(t / "file", "kept");
+    Faulty f;
+    EXPECT_EQ(ERROR_DIRECTORY, cleanDirContent(wide(t / "file").c_str(), 0, f.path, MAX_PATH));
+    EXPECT_EQ(wide(t / "file"), f.str());
+    EXPECT_EQ("kept", readFile(t / "file"));
+}
+
+TEST(CleanDirContent, VanishedPathGives2WithTheSearchPattern) {
+    TempDir t;
+    Faulty f;
+    const std::wstring path = wide(t / "gone");
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, cleanDirContent(path.c_str(), 0, f.path, MAX_PATH));
+    EXPECT_EQ(path + L"\\*", f.str());
+}
+
+// The search pattern must fit into 260 characters: a directory of 258 or 259 characters
+// (or 259 with a trailing separator) cannot be listed, even when it is empty.
+TEST(CleanDirContent, PathTooLongForTheSearchPatternGives206) {
+    TempDir t;
+    for (size_t length : {258u, 259u}) {
+        const fs::path dir = pathOfLength(t / std::to_string(length), length);
+        makeLongChain(dir);
+        Faulty f;
+        EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE,
+                  cleanDirContent(wide(dir).c_str(), 0, f.path, MAX_PATH))
+            << length;
+        EXPECT_EQ(wide(dir), f.str()) << length;
+    }
+    const fs::path dir258 = pathOfLength(t / "258", 258);
+    const std::wstring withSeparator = wide(dir258) + L"\\";
+    Faulty f;
+    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE,
+              cleanDirContent(withSeparator.c_str(), 0, f.path, MAX_PATH));
+    EXPECT_EQ(withSeparator, f.str());
+
+    const fs::path dir257 = pathOfLength(t / "257", 257);
+    makeLongChain(dir257);
+    EXPECT_EQ(0, cleanDirContent(wide(dir257).c_str(), 0, f.path, MAX_PATH));
+}
+
+// An entry whose joined path would pass 259 characters is named alone, also when the
+// keep-directories flag would have left it in place; a sub-directory too long to list stops the
+// cleaning of its parent with its own path.
+TEST(CleanDirContent, EntryTooLongGives206WithTheNameAlone) {
+    TempDir t;
+    const fs::path dir = pathOfLength(t / "e", 250);
+    makeLongChain(dir);
+    makeLongDirectory(dir / "123456789"); // 250 + 1 + 9 = 260
+    for (int keepDirs : {0, 1}) {
+        Faulty f;
+        EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE,
+                  cleanDirContent(wide(dir).c_str(), keepDirs, f.path, MAX_PATH));
+        EXPECT_EQ(L"123456789", f.str());
+    }
+    const fs::path sub = pathOfLength(t / "s", 258);
+    makeLongChain(sub);
+    Faulty f;
+    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE,
+              cleanDirContent(wide(t / "s").c_str(), 0, f.path, MAX_PATH));
+    EXPECT_EQ(entryBelow(t / "s", sub), f.str());
+}
+
+TEST(RemoveDirTree, RemovesTheTreeAndTheDirectory) {
+    TempDir t;
+    makeTree(t / "d");
+    Faulty f;
+    EXPECT_EQ(0, removeDirTree(wide(t / "d").c_str(), 0, f.path, MAX_PATH));
+    EXPECT_FALSE(fs::exists(t / "d"));
+}
+
+TEST(RemoveDirTree, MissingPathGives2AndFileGives267) {
+    TempDir t;
+    Faulty f;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, removeDirTree(wide(t / "no").c_str(), 0, f.path, MAX_PATH));
+    EXPECT_EQ(wide(t / "no"), f.str());
+    writeFile(t / "file", "kept");
+    Faulty f2;
+    EXPECT_EQ(ERROR_DIRECTORY, removeDirTree(wide(t / "file").c_str(), 0, f2.path, MAX_PATH));
+    EXPECT_EQ(wide(t / "file"), f2.str());
+    EXPECT_EQ("kept", readFile(t / "file"));
+}
+
+TEST(CleanDirContent, ReadOnlyFileDeepInsideStopsTheCleaningOnWindows) {
+    if (!onWindows)
+        GTEST_SKIP() << "POSIX deletes by the directory's permissions; see the injected refusal";
+    TempDir t;
+    makeTree(t / "d");
+    writeFile(t / "d" / "a" / "b" / "c" / "locked", "kept");
+    makeReadOnly(t / "d" / "a" / "b" / "c" / "locked");
+    size_t handlesBefore = openHandles();
+    Faulty f;
+    EXPECT_EQ(ERROR_ACCESS_DENIED, cleanDirContent(wide(t / "d").c_str(), 0, f.path, MAX_PATH));
+    EXPECT_EQ(wide(t / "d") + L"\\a\\b\\c\\locked", f.str());
+    EXPECT_EQ("kept", readFile(t / "d" / "a" / "b" / "c" / "locked"));
+    EXPECT_EQ(handlesBefore, openHandles());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Links inside the tree: removed as links, never followed.
+
+TEST(CleanDirContent, LinksInsideAreRemovedAndTheirTargetsKeepTheirContent) {
+    if (!canMakeLinks())
+        GTEST_SKIP() << "needs symbolic links, which the tests do not make under Wine";
+    for (int keepDirs : {0, 1}) {
+        TempDir t;
+        Sentinels outside(t / "outside");
+        makeTree(t / "d");
+        linkDirectory(outside.dir, t / "d" / "dirlink");
+        linkDirectory(outside.dir, t / "d" / "a" / "nested-dirlink");
+        linkFile(outside.dir / "keep.txt", t / "d" / "filelink");
+        linkDirectory(t / "nowhere", t / "d" / "dangling");
+        linkFile(t / "d" / "dirlink", t / "d" / "a" / "link-to-link");
+        Faulty f;
+        EXPECT_EQ(0, cleanDirContent(wide(t / "d").c_str(), keepDirs, f.path, MAX_PATH))
+            << "keepDirs " << keepDirs;
+        outside.expectIntact();
+        if (keepDirs) {
+            // files and file links go; directories, directory links and dangling links stay
+            EXPECT_EQ((std::vector<std::string>{"a", "dangling", "dirlink", "empty"}),
+                      listNames(t / "d"));
+            EXPECT_TRUE(fs::is_symlink(t / "d" / "dirlink"));
+        } else {
+            EXPECT_TRUE(listNames(t / "d").empty());
+        }
+    }
+}
+
+TEST(CleanDirContent, LinkGivenAsThePathCleansItsTarget) {
+    if (!canMakeLinks())
+        GTEST_SKIP() << "needs symbolic links, which the tests do not make under Wine";
+    TempDir t;
+    makeTree(t / "target");
+    linkDirectory(t / "target", t / "link");
+    Faulty f;
+    EXPECT_EQ(0, cleanDirContent(wide(t / "link").c_str(), 0, f.path, MAX_PATH));
+    EXPECT_TRUE(fs::is_symlink(t / "link"));
+    EXPECT_TRUE(listNames(t / "target").empty());
+}
+
+TEST(CreateCleanDir, MakesAMissingDirectoryAndCleansAnExistingOne) {
+    TempDir t;
+    Faulty f;
+    EXPECT_EQ(0, createCleanDir(wide(t / "new" / "dir").c_str(), 1, 0, f.path, MAX_PATH));
+    EXPECT_TRUE(fs::is_directory(t / "new" / "dir"));
+    makeTree(t / "old");
+    EXPECT_EQ(0, createCleanDir(wide(t / "old").c_str(), 1, 0, f.path, MAX_PATH));
+    EXPECT_TRUE(listNames(t / "old").empty());
+    Faulty f2;
+    EXPECT_EQ(ERROR_INVALID_DRIVE, createCleanDir(L"", 1, 0, f2.path, MAX_PATH));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Failures the file system does not produce on cue: injected into the POSIX layer.
+
+#if !defined(_WIN32)
+
+// Restores the real calls whatever the test does.
+struct InjectedFaults {
+    ~InjectedFaults() { posixCalls = posixRealCalls; }
+};
+
+const char* refusedName = nullptr;
+
+int refusingUnlink(const char* path) {
+    const char* slash = strrchr(path, '/');
+    if (strcmp(slash ? slash + 1 : path, refusedName) == 0) {
+        errno = EACCES;
+        return -1;
+    }
+    return posixRealCalls.unlink(path);
+}
+
+int readsBeforeFailure = 0;
+
+long failingDirectoryRead(int fd, void* buf, size_t size) {
+    if (readsBeforeFailure-- <= 0) {
+        errno = EIO;
+        return -1;
+    }
+    return posixRealCalls.readDirEntries(fd, buf, size);
+}
+
+#endif
+
+TEST(InjectedFault, RefusedDeletionDeepInsideStopsTheCleaning) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "faults are injected through the POSIX layer; Windows has its read-only test";
+#else
+    TempDir t;
+    makeTree(t / "d");
+    writeFile(t / "d" / "a" / "b" / "c" / "locked", "kept");
+    InjectedFaults restore;
+    refusedName = "locked";
+    posixCalls.unlink = refusingUnlink;
+    size_t handlesBefore = openHandles();
+    Faulty f;
+    EXPECT_EQ(ERROR_ACCESS_DENIED, cleanDirContent(wide(t / "d").c_str(), 0, f.path, MAX_PATH));
+    EXPECT_EQ(wide(t / "d") + L"\\a\\b\\c\\locked", f.str());
+    EXPECT_EQ("kept", readFile(t / "d" / "a" / "b" / "c" / "locked"));
+    EXPECT_EQ(handlesBefore, openHandles());
+
+    Faulty f2;
+    writeFile(t / "locked", "kept");
+    EXPECT_EQ(ERROR_ACCESS_DENIED, createDir(wide(t / "locked").c_str(), 1, f2.path, MAX_PATH));
+    EXPECT_EQ(wide(t / "locked"), f2.str());
+    EXPECT_EQ("kept", readFile(t / "locked"));
+#endif
+}
+
+TEST(InjectedFault, EnumerationEndingWithAnotherNumberIsReportedWithTheDirectory) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "faults are injected through the POSIX layer";
+#else
+    TempDir t;
+    makeTree(t / "d");
+    InjectedFaults restore;
+    readsBeforeFailure = 1; // the first read of the top directory works, the next one fails
+    posixCalls.readDirEntries = failingDirectoryRead;
+    size_t handlesBefore = openHandles();
+    Faulty f;
+    int result = cleanDirContent(wide(t / "d").c_str(), 1, f.path, MAX_PATH);
+    EXPECT_EQ(1117, result); // ERROR_IO_DEVICE, from EIO
+    EXPECT_EQ(wide(t / "d"), f.str());
+    EXPECT_EQ(handlesBefore, openHandles());
+#endif
+}
+
+} // namespace

@@ -1,0 +1,338 @@
+#include "testkit.h"
+
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace testkit {
+
+std::string lines(const std::string& text) {
+    if (!onWindows)
+        return text;
+    std::string result;
+    for (char c : text) {
+        if (c == '\n')
+            result += '\r';
+        result += c;
+    }
+    return result;
+}
+
+std::wstring wide(const fs::path& path) {
+#if defined(_WIN32)
+    return path.wstring();
+#else
+    const std::string narrow = path.string();
+    wchar_t buffer[4096];
+    int n = MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, buffer, 4096);
+    return n > 0 ? std::wstring(buffer, static_cast<size_t>(n - 1)) : std::wstring();
+#endif
+}
+
+std::wstring widen(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+void writeFile(const fs::path& path, const std::string& content) {
+    std::ofstream file(path, std::ios::binary);
+    file << content;
+    if (!file)
+        ADD_FAILURE() << "cannot write " << path;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+void makeReadOnly(const fs::path& path) {
+    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+}
+
+void makeLongDirectory(const fs::path& path) {
+#if defined(_WIN32)
+    std::wstring full = fs::absolute(path).wstring();
+    full.insert(0, L"\\\\?\\");
+    for (wchar_t& c : full)
+        if (c == L'/')
+            c = L'\\';
+    if (!CreateDirectoryW(full.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        ADD_FAILURE() << "cannot create a long directory, error " << GetLastError();
+#else
+    fs::create_directory(path); // an existing directory is fine
+#endif
+}
+
+bool canMakeLinks() {
+    return !onWindows;
+}
+
+void linkDirectory(const fs::path& target, const fs::path& link) {
+    fs::create_directory_symlink(target, link);
+}
+
+void linkFile(const fs::path& target, const fs::path& link) {
+    fs::create_symlink(target, link);
+}
+
+std::vector<std::pair<std::string, std::string>> snapshot(const fs::path& root) {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it) {
+        if (it->is_symlink() || !it->is_regular_file())
+            continue;
+        files.emplace_back(fs::relative(it->path(), root).generic_string(), readFile(it->path()));
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::vector<std::string> listNames(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+namespace {
+
+#if defined(_WIN32)
+
+// Removes root with everything below it through "\\?\" paths, which have no length limit
+// (the runtime's own removal does not cope with paths beyond MAX_PATH).
+void removeLong(const std::wstring& root) {
+    DWORD attributes = GetFileAttributesW(root.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    SetFileAttributesW(root.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileW(root.c_str());
+        return;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW data;
+        HANDLE search = FindFirstFileW((root + L"\\*").c_str(), &data);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                std::wstring name = data.cFileName;
+                if (name != L"." && name != L"..")
+                    removeLong(root + L"\\" + name);
+            } while (FindNextFileW(search, &data));
+            FindClose(search);
+        }
+    }
+    RemoveDirectoryW(root.c_str());
+}
+
+void removeTree(const fs::path& root) {
+    std::wstring full = fs::absolute(root).wstring();
+    for (wchar_t& c : full)
+        if (c == L'/')
+            c = L'\\';
+    full.insert(0, L"\\\\?\\");
+    removeLong(full);
+}
+
+#else
+
+// Makes everything below root writable again (never through a link), then removes it.
+void removeTree(const fs::path& root) {
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(root, ec)))
+        return;
+    if (!fs::is_symlink(fs::symlink_status(root, ec))) {
+        fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
+        if (fs::is_directory(fs::symlink_status(root, ec)))
+            for (const auto& entry : fs::directory_iterator(root, ec))
+                removeTree(entry.path());
+    }
+    fs::remove_all(root, ec);
+}
+
+#endif
+
+} // namespace
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> counter{0};
+    std::random_device random;
+    for (;;) {
+        std::ostringstream name;
+        name << "treeprep-test-" << std::hex << random() << "-" << counter++;
+        path_ = fs::temp_directory_path() / name.str();
+        if (fs::create_directory(path_))
+            break;
+    }
+}
+
+TempDir::~TempDir() {
+    removeTree(path_);
+}
+
+CurrentDir::CurrentDir(const fs::path& dir) : previous_(fs::current_path()) {
+    fs::current_path(dir);
+}
+
+CurrentDir::~CurrentDir() {
+    fs::current_path(previous_);
+}
+
+fs::path commandPath(const std::string& name) {
+#if defined(_WIN32)
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return fs::path(self).parent_path() / (name + ".exe");
+#else
+    return fs::read_symlink("/proc/self/exe").parent_path() / name;
+#endif
+}
+
+#if defined(_WIN32)
+
+namespace {
+
+// Quotes one argument so that the runtime of the child splits it back unchanged.
+std::string quoteArgument(const std::string& arg) {
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, '\\');
+    return quoted + "\"";
+}
+
+HANDLE inheritableFile(const fs::path& path) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileW(path.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace
+
+ProcessResult run(const std::string& command, const std::vector<std::string>& args,
+                  const fs::path& workDir) {
+    TempDir capture;
+    ProcessResult result;
+    std::string commandLine = quoteArgument(commandPath(command).string());
+    for (const std::string& arg : args) {
+        commandLine += ' ';
+        commandLine += quoteArgument(arg);
+    }
+    HANDLE out = inheritableFile(capture / "out");
+    HANDLE err = inheritableFile(capture / "err");
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    std::string dir = workDir.empty() ? std::string() : workDir.string();
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        dir.empty() ? nullptr : dir.c_str(), &startup, &process)) {
+        ADD_FAILURE() << "cannot start " << commandLine << ", error " << GetLastError();
+    } else {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        result.exitCode = static_cast<int>(code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    result.out = readFile(capture / "out");
+    result.err = readFile(capture / "err");
+    return result;
+}
+
+#else
+
+ProcessResult run(const std::string& command, const std::vector<std::string>& args,
+                  const fs::path& workDir) {
+    TempDir capture;
+    ProcessResult result;
+    const std::string program = commandPath(command).string();
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    const std::string outPath = (capture / "out").string(), errPath = (capture / "err").string();
+    pid_t child = fork();
+    if (child == 0) {
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+            _exit(126);
+        if (!workDir.empty() && chdir(workDir.c_str()) != 0)
+            _exit(126);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child)
+        ADD_FAILURE() << "cannot run " << program;
+    else if (WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
+    else
+        result.exitCode = 1000 + WTERMSIG(status); // a crash is never a valid exit code
+    result.out = readFile(outPath);
+    result.err = readFile(errPath);
+    return result;
+}
+
+#endif
+
+CapturedOutput::CapturedOutput() {
+    fflush(nullptr);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+}
+
+CapturedOutput::~CapturedOutput() {
+    finish();
+}
+
+void CapturedOutput::finish() {
+    if (done_)
+        return;
+    done_ = true;
+    fflush(nullptr);
+    out_ = testing::internal::GetCapturedStdout();
+    err_ = testing::internal::GetCapturedStderr();
+}
+
+std::string CapturedOutput::out() {
+    finish();
+    return out_;
+}
+
+std::string CapturedOutput::err() {
+    finish();
+    return err_;
+}
+
+} // namespace testkit

@@ -1,0 +1,98 @@
+// Helpers shared by the tests: private temporary trees, running a built command as a process,
+// and what differs between the two legs.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace testkit {
+
+#if defined(_WIN32)
+constexpr bool onWindows = true;
+#else
+constexpr bool onWindows = false;
+#endif
+
+// Text as the runtime writes it: "\n" becomes "\r\n" on the Windows leg (text mode).
+std::string lines(const std::string& text);
+
+// A path as the commands see it: the wide form of the narrow path.
+std::wstring wide(const fs::path& path);
+// ASCII text widened character by character.
+std::wstring widen(const std::string& ascii);
+
+void writeFile(const fs::path& path, const std::string& content = "x");
+std::string readFile(const fs::path& path);
+void makeReadOnly(const fs::path& path);
+
+// Creates a directory whose path may be longer than the platform's usual limit; one that is
+// there already is fine.
+void makeLongDirectory(const fs::path& path);
+
+// Symbolic links, where the platform can make them for the tests (not under Wine).
+bool canMakeLinks();
+void linkDirectory(const fs::path& target, const fs::path& link);
+void linkFile(const fs::path& target, const fs::path& link);
+
+// Every regular file below root with its content, relative paths as keys, sorted.
+std::vector<std::pair<std::string, std::string>> snapshot(const fs::path& root);
+// The names directly inside dir, sorted.
+std::vector<std::string> listNames(const fs::path& dir);
+
+// A fresh directory of its own under the system's temporary directory, removed with all its
+// content when the object goes; links inside are removed, never followed.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    fs::path path_;
+};
+
+// Changes the current directory for the lifetime of the object.
+class CurrentDir {
+  public:
+    explicit CurrentDir(const fs::path& dir);
+    ~CurrentDir();
+
+  private:
+    fs::path previous_;
+};
+
+struct ProcessResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// The command's executable beside the test program ("prepFolder" or "prepFolder.exe").
+fs::path commandPath(const std::string& name);
+// Runs the command with args (narrow, passed unchanged) in workDir (empty: the current one).
+ProcessResult run(const std::string& command, const std::vector<std::string>& args,
+                  const fs::path& workDir = {});
+
+// Captures what the code under test writes to standard output and standard error in-process.
+// The text is read back in text mode, so line ends are "\n" on both legs (the process tests
+// see the bytes as they are).
+class CapturedOutput {
+  public:
+    CapturedOutput();
+    ~CapturedOutput();
+    std::string out();
+    std::string err();
+
+  private:
+    bool done_ = false;
+    std::string out_, err_;
+    void finish();
+};
+
+} // namespace testkit
