@@ -15,6 +15,14 @@
 #define PLATFORM_PRINTF_FORMAT printf
 #endif
 
+// Whether letters of a path match without regard to case: so on Windows and macOS; Linux file
+// systems tell case apart.
+#if defined(__linux__)
+constexpr bool kPathLettersIgnoreCase = false;
+#else
+constexpr bool kPathLettersIgnoreCase = true;
+#endif
+
 // Writes one formatted message to stream in a single write. The conversions used by the
 // commands are %s, %ls, %d, %lu, %c and %%. A null string prints as "(null)". A wide string
 // given to %ls is written as narrow text: on Windows as the runtime converts it (a character it

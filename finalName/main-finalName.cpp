@@ -1,0 +1,5 @@
+#include "finalName.h"
+
+int main(int argc, char** argv) {
+    return finalName_cmd(argc, argv);
+}

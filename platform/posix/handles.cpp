@@ -1,0 +1,172 @@
+// Handles of files and directories: opening for queries or for setting a junction, the final
+// path of an open handle, and the junction itself.
+#include "errors.h"
+#include "syscalls.h"
+#include "text.h"
+#include "winapi.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// A file handle is its descriptor plus one, so that no valid handle is null.
+HANDLE handleOf(int fd) {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd) + 1);
+}
+int descriptorOf(HANDLE h) {
+    return static_cast<int>(reinterpret_cast<intptr_t>(h) - 1);
+}
+
+// Flags that open a path only to name it: no read or write right is needed.
+#if defined(O_PATH)
+constexpr int kQueryFlags = O_PATH;
+#else
+constexpr int kQueryFlags = O_RDONLY;
+#endif
+
+// The absolute path the kernel holds for an open descriptor; its length, or -1.
+ssize_t pathOfDescriptor(int fd, char* buffer, size_t size) {
+#if defined(__linux__)
+    char link[32];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = posixCalls.readlink(link, buffer, size - 1);
+    if (n >= 0)
+        buffer[n] = 0;
+    return n;
+#elif defined(F_GETPATH)
+    if (size < 1024 || fcntl(fd, F_GETPATH, buffer) != 0)
+        return -1;
+    return static_cast<ssize_t>(strlen(buffer));
+#else
+    (void)fd, (void)buffer, (void)size;
+    errno = ENOTSUP;
+    return -1;
+#endif
+}
+
+uint16_t u16(const unsigned char* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+// The print name of a mount-point record as a POSIX path, or false when the record is not one
+// (tag, lengths and names are checked as the file system would).
+bool mountPointTarget(const unsigned char* record, DWORD size,
+                      char (&target)[kPosixPathBytes + 1]) {
+    if (size < 16 || size > 16 * 1024)
+        return false;
+    uint32_t tag = record[0] | record[1] << 8 | record[2] << 16 | uint32_t(record[3]) << 24;
+    DWORD dataLength = u16(record + 4);
+    if (tag != IO_REPARSE_TAG_MOUNT_POINT || dataLength + 8 != size)
+        return false;
+    DWORD pathBytes = size - 16;
+    DWORD subOffset = u16(record + 8), subLength = u16(record + 10);
+    DWORD printOffset = u16(record + 12), printLength = u16(record + 14);
+    if ((subOffset | subLength | printOffset | printLength) & 1)
+        return false;
+    if (subOffset + subLength + 2 > pathBytes || printOffset + printLength + 2 > pathBytes)
+        return false;
+    const unsigned char* names = record + 16;
+    static const char prefix[] = "\\??\\";
+    if (subLength < 8 || printLength == 0)
+        return false;
+    for (int i = 0; i < 4; ++i)
+        if (u16(names + subOffset + 2 * i) != static_cast<unsigned char>(prefix[i]))
+            return false;
+    // UTF-16LE to code points, then to the file system's bytes.
+    wchar_t print[kPosixPathBytes + 1];
+    size_t n = 0;
+    for (DWORD i = 0; i < printLength; i += 2) {
+        uint32_t c = u16(names + printOffset + i);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 2 < printLength) {
+            uint32_t low = u16(names + printOffset + i + 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (c == 0 || n >= kPosixPathBytes)
+            return false;
+        print[n++] = static_cast<wchar_t>(c);
+    }
+    print[n] = 0;
+    return posixPath(print, target);
+}
+
+} // namespace
+
+HANDLE CreateFileW(LPCWSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
+                   DWORD flagsAndAttributes, HANDLE) {
+    char path[kPosixPathBytes + 1];
+    if (!fileName || !posixPath(fileName, path) || creationDisposition != OPEN_EXISTING) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    int flags = kQueryFlags;
+    if (flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT)
+        flags |= O_NOFOLLOW; // the link itself, never what it refers to
+    int fd = posixCalls.open(path, flags);
+    if (fd < 0) {
+        posixSetLastError(errno, path);
+        return INVALID_HANDLE_VALUE;
+    }
+    return handleOf(fd);
+}
+
+DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR filePath, DWORD cchFilePath, DWORD) {
+    char resolved[4096];
+    ssize_t n = pathOfDescriptor(descriptorOf(file), resolved, sizeof resolved);
+    if (n < 0) {
+        posixSetLastError(errno, nullptr);
+        return 0;
+    }
+    DWORD length = static_cast<DWORD>(n);
+    if (length >= cchFilePath)
+        return length + 1; // the size needed, terminator included
+    memcpy(filePath, resolved, length + 1);
+    return length;
+}
+
+BOOL CloseHandle(HANDLE object) {
+    if (object == INVALID_HANDLE_VALUE || posixCalls.close(descriptorOf(object)) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
+                     LPVOID, DWORD, LPDWORD bytesReturned, LPOVERLAPPED) {
+    if (ioControlCode != FSCTL_SET_REPARSE_POINT || !inBuffer) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    char target[kPosixPathBytes + 1];
+    if (!mountPointTarget(static_cast<const unsigned char*>(inBuffer), inBufferSize, target)) {
+        SetLastError(ERROR_INVALID_REPARSE_DATA);
+        return FALSE;
+    }
+    char path[4096];
+    if (pathOfDescriptor(descriptorOf(device), path, sizeof path) < 0) {
+        posixSetLastError(errno, nullptr);
+        return FALSE;
+    }
+    // The empty directory gives way to a symbolic link at the same name.
+    if (posixCalls.rmdir(path) != 0) {
+        SetLastError(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : posixErrorNumber(errno));
+        return FALSE;
+    }
+    if (posixCalls.symlink(target, path) != 0) {
+        int err = errno;
+        posixCalls.mkdir(path, 0777); // put the directory back for the caller to remove
+        posixSetLastError(err, path);
+        return FALSE;
+    }
+    if (bytesReturned)
+        *bytesReturned = 0;
+    return TRUE;
+}

@@ -1,0 +1,29 @@
+#include "readOptionArgs.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+constexpr int kOptionError = 8;
+}
+
+int readOptionArgs(int argc, char** argv, int first, const char* letters, OptionLetterFn apply,
+                   void* context) {
+    for (int i = first; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (strncmp(arg, "---", 3) == 0 || arg[0] == 0)
+            continue;
+        if (arg[0] != '-') {
+            fprintf(stderr, "ERROR-faulty-argument:%s", arg);
+            return kOptionError;
+        }
+        for (const char* letter = arg + 1; *letter; ++letter) {
+            if (!strchr(letters, *letter)) {
+                fprintf(stderr, "ERROR unknown option %c in argument:%s", *letter, arg);
+                return kOptionError;
+            }
+            apply(*letter, context);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,173 @@
+// Reading and comparing final paths: the walk on its own, then real trees.
+#include "finalName/finalName.h"
+
+#include "platform/platform.h"
+#include "testkit/testkit.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace testkit;
+
+constexpr wchar_t kCanary = L'#';
+
+struct ReadCase {
+    const char* finalPath;
+    char caseConv, slashConv;
+    int size;
+    int result;
+    const wchar_t* expected;
+};
+
+TEST(WalkFinalPath, ReadModeConvertsAndCutsAtSize) {
+    const ReadCase cases[] = {
+        {"C:\\Work\\Sub", 0, 0, 260, 0, L"C:\\Work\\Sub"},
+        {"C:\\Work\\Sub", 'A', '/', 260, 0, L"C:/WORK/SUB"},
+        {"C:\\Work\\Sub", 'a', '/', 260, 0, L"c:/work/sub"},
+        {"C:\\Work\\Sub", 'a', 0, 260, 0, L"c:\\work\\sub"},
+        {"C:\\Work\\Sub", 0, '/', 260, 0, L"C:/Work/Sub"},
+        {"UNC\\server\\share\\x", 'A', 0, 260, 0, L"UNC\\SERVER\\SHARE\\X"},
+        {"/home/User/x-1_y", 'A', '/', 260, 0, L"/HOME/USER/X-1_Y"},
+        {"C:\\ab", 0, 0, 4, 2, L"C:\\"},
+        {"C:\\ab", 0, 0, 5, 2, L"C:\\a"},
+        {"C:\\ab", 0, 0, 6, 0, L"C:\\ab"},
+        {"C:\\ab", 0, 0, 1, 2, L""},
+        {"", 0, 0, 1, 0, L""},
+    };
+    for (size_t row = 0; row < sizeof cases / sizeof cases[0]; ++row) {
+        const ReadCase& c = cases[row];
+        wchar_t buffer[300];
+        std::wmemset(buffer, kCanary, 300);
+        EXPECT_EQ(c.result, walkFinalPath(c.finalPath, buffer, c.size, 0, c.caseConv, c.slashConv))
+            << "row " << row;
+        EXPECT_EQ(std::wstring(c.expected), std::wstring(buffer)) << "row " << row;
+        EXPECT_EQ(kCanary, buffer[c.size]) << "row " << row << ": written past size";
+    }
+}
+
+struct CompareCase {
+    const wchar_t* caller;
+    char slashConv;
+    int result;              // where letters match without regard to case (Windows, macOS)
+    int resultCaseSensitive; // where they do not (Linux): a visible platform difference
+};
+
+// Final path C:\Work\Target, caseConv "A", as the junction command compares.
+TEST(WalkFinalPath, CompareModeMatchesSeparatorsAndCaseByThePlatformsRule) {
+    const CompareCase cases[] = {
+        {L"C:\\Work\\Target", '/', 0, 0},   {L"C:/Work/Target", '/', 0, 0},
+        {L"C:/work/TARGET", '/', 0, 1},     {L"C:\\WORK\\target", '/', 0, 1},
+        {L"C:\\Work\\Target\\", '/', 1, 1}, {L"C:\\Work\\Targets", '/', 1, 1},
+        {L"C:\\Work", '/', 1, 1},           {L"", '/', 1, 1},
+        {L"C:/work/TARGET", 0, 1, 1},       {L"C:/Work/Target", 0, 1, 1},
+        {L"C:\\Work\\Target", 0, 0, 0},     {L"C:\\Work_Target", '/', 1, 1},
+    };
+    for (size_t row = 0; row < sizeof cases / sizeof cases[0]; ++row) {
+        const CompareCase& c = cases[row];
+        wchar_t caller[64];
+        std::wmemset(caller, kCanary, 64);
+        std::wcscpy(caller, c.caller);
+        const std::wstring before(caller, 64);
+        int expected = kPathLettersIgnoreCase ? c.result : c.resultCaseSensitive;
+        EXPECT_EQ(expected, walkFinalPath("C:\\Work\\Target", caller, 260, 1, 'A', c.slashConv))
+            << "row " << row;
+        EXPECT_EQ(before, std::wstring(caller, 64)) << "row " << row << ": compare mode wrote";
+    }
+}
+
+TEST(WalkFinalPath, CompareModeWithoutRoomGivesNoVerdict) {
+    wchar_t caller[] = L"C:\\ab";
+    EXPECT_EQ(2, walkFinalPath("C:\\ab", caller, 4, 1, 0, 0));
+    EXPECT_EQ(0, walkFinalPath("C:\\ab", caller, 6, 1, 0, 0));
+}
+
+TEST(ReadCmpLink, RefusedConversionLettersTouchNothing) {
+    TempDir t;
+    const std::wstring path = wide(t.path());
+    for (const auto& [caseConv, slashConv] : std::vector<std::pair<char, char>>{
+             {'b', 0}, {0, '\\'}, {'A', 'a'}, {static_cast<char>(0xE1), 0}, {'/', 0}}) {
+        wchar_t buffer[MAX_PATH];
+        std::wmemset(buffer, kCanary, MAX_PATH);
+        EXPECT_EQ(6, readCmpLink(path.c_str(), buffer, MAX_PATH, 0, caseConv, slashConv));
+        EXPECT_EQ(kCanary, buffer[0]);
+    }
+    // A missing path would give 3: the letters are checked first.
+    EXPECT_EQ(6, readCmpLink(wide(t / "missing").c_str(), nullptr, MAX_PATH, 0, 'x', 0));
+}
+
+TEST(ReadCmpLink, MissingPathGives3AndLeavesTheBuffer) {
+    TempDir t;
+    wchar_t buffer[MAX_PATH];
+    std::wmemset(buffer, kCanary, MAX_PATH);
+    SetLastError(0);
+    EXPECT_EQ(3, readCmpLink(wide(t / "missing").c_str(), buffer, MAX_PATH, 0, 0, 0));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
+    EXPECT_EQ(kCanary, buffer[0]);
+    EXPECT_EQ(3, readCmpLink(wide(t / "missing" / "x").c_str(), buffer, MAX_PATH, 1, 0, 0));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
+}
+
+// The final path of a directory, read plainly.
+std::wstring finalPathOf(const fs::path& p) {
+    wchar_t buffer[MAX_PATH];
+    EXPECT_EQ(0, readCmpLink(wide(p).c_str(), buffer, MAX_PATH, 0, 0, 0)) << p;
+    return buffer;
+}
+
+TEST(ReadCmpLink, SpellingsOfOnePathLeadToTheSameFinalPath) {
+    TempDir t;
+    fs::create_directories(t / "dir" / "sub");
+    writeFile(t / "dir" / "file");
+    const std::wstring dir = finalPathOf(t / "dir");
+    EXPECT_EQ(dir.size(), std::wstring(wide(fs::canonical(t / "dir"))).size());
+    std::wstring slashed = wide(t / "dir");
+    for (wchar_t& c : slashed)
+        if (c == L'\\')
+            c = L'/';
+    std::wstring backslashed = wide(t / "dir");
+    for (wchar_t& c : backslashed)
+        if (c == L'/')
+            c = L'\\';
+    for (const std::wstring& spelling : {slashed, backslashed, slashed + L"/", backslashed + L"\\",
+                                         wide(t / "dir" / "sub" / "..")}) {
+        wchar_t buffer[MAX_PATH];
+        EXPECT_EQ(0, readCmpLink(spelling.c_str(), buffer, MAX_PATH, 0, 0, 0));
+        EXPECT_EQ(dir, std::wstring(buffer));
+    }
+    {
+        CurrentDir cd(t / "dir");
+        EXPECT_EQ(dir, finalPathOf("."));
+        EXPECT_EQ(dir + (onWindows ? L"\\" : L"/") + L"file", finalPathOf("file"));
+    }
+    // The full path the caller knows compares equal, whatever separators it uses.
+    EXPECT_EQ(0, readCmpLink(wide(t / "dir").c_str(), const_cast<wchar_t*>(slashed.c_str()),
+                             MAX_PATH, 1, 'A', '/'));
+    // Without the slash letter only a backslash matches one (Windows' final paths have them).
+    EXPECT_EQ(onWindows ? 1 : 0,
+              readCmpLink(wide(t / "dir").c_str(), const_cast<wchar_t*>(slashed.c_str()), MAX_PATH,
+                          1, 'A', 0));
+}
+
+TEST(ReadCmpLink, LinksAreFollowedToTheEndOfTheChain) {
+    if (!canMakeLinks())
+        GTEST_SKIP() << "needs symbolic links, which the tests do not make under Wine";
+    TempDir t;
+    fs::create_directories(t / "real" / "dir");
+    linkDirectory(t / "real" / "dir", t / "first");
+    linkDirectory(t / "first", t / "second");
+    const std::wstring real = finalPathOf(t / "real" / "dir");
+    EXPECT_EQ(real, finalPathOf(t / "second"));
+    EXPECT_EQ(real, finalPathOf(t / "first"));
+    EXPECT_EQ(real, finalPathOf(wide(t / "second") + L"\\"));
+    EXPECT_EQ(0, readCmpLink(wide(t / "second").c_str(), const_cast<wchar_t*>(real.c_str()),
+                             MAX_PATH, 1, 'A', '/'));
+    EXPECT_EQ(1, readCmpLink(wide(t / "second").c_str(),
+                             const_cast<wchar_t*>((real + L"/").c_str()), MAX_PATH, 1, 'A', '/'));
+
+    fs::remove(t / "real" / "dir");
+    wchar_t buffer[MAX_PATH];
+    EXPECT_EQ(3, readCmpLink(wide(t / "second").c_str(), buffer, MAX_PATH, 0, 0, 0));
+}
+
+} // namespace
