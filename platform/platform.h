@@ -23,6 +23,17 @@ constexpr bool kPathLettersIgnoreCase = false;
 constexpr bool kPathLettersIgnoreCase = true;
 #endif
 
+// Whether a full path names a place on a local drive: "X:" and a separator on Windows; on POSIX,
+// which has no drives, a path that begins with exactly one "/". A network path (two leading
+// separators) is no drive path on either.
+inline bool isDrivePath(const wchar_t* fullPath) {
+#if defined(_WIN32)
+    return fullPath[0] && fullPath[1] == L':' && (fullPath[2] == L'\\' || fullPath[2] == L'/');
+#else
+    return fullPath[0] == L'/' && fullPath[1] != L'/' && fullPath[1] != L'\\';
+#endif
+}
+
 // Writes one formatted message to stream in a single write. The conversions used by the
 // commands are %s, %ls, %d, %lu, %c and %%. A null string prints as "(null)". A wide string
 // given to %ls is written as narrow text: on Windows as the runtime converts it (a character it

@@ -103,6 +103,61 @@ TEST(Platform, ConversionFitsAtMost260WideCharacters) {
     EXPECT_EQ(DWORD(ERROR_INSUFFICIENT_BUFFER), GetLastError());
 }
 
+// Full paths are made from the text and the current directory alone; the result uses the
+// platform's own separators.
+TEST(Platform, FullPathsResolveDotsFoldSeparatorsAndKeepATrailingOne) {
+    TempDir t;
+    CurrentDir cd(t.path());
+    const std::wstring cwd = wide(t.path());
+    const wchar_t sep = onWindows ? L'\\' : L'/';
+    auto local = [&](const std::wstring& rest) {
+        std::wstring s = cwd + rest;
+        for (wchar_t& c : s)
+            if (c == L'/' || c == L'\\')
+                c = sep;
+        return s;
+    };
+    struct Case {
+        std::wstring input, expected;
+    };
+    const Case cases[] = {
+        {L"a/b", local(L"/a/b")},    {L"a\\b\\", local(L"/a/b/")}, {L"a//b", local(L"/a/b")},
+        {L"./a/../b", local(L"/b")}, {L"a/.", local(L"/a")},       {L"x/y/../../z/", local(L"/z/")},
+    };
+    for (const Case& c : cases) {
+        wchar_t buffer[MAX_PATH];
+        DWORD n = GetFullPathNameW(c.input.c_str(), MAX_PATH, buffer, nullptr);
+        EXPECT_EQ(c.expected.size(), n) << c.input;
+        EXPECT_EQ(c.expected, std::wstring(buffer)) << c.input;
+    }
+    wchar_t small[4];
+    const std::wstring full = local(L"/abc");
+    EXPECT_EQ(full.size() + 1, GetFullPathNameW(L"abc", 4, small, nullptr));
+}
+
+TEST(PosixLayer, FullPathsOfAbsoluteAndNetworkSpellings) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the POSIX layer's spelling of full paths";
+#else
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"/x//y/./z/..", L"/x/y"},
+        {L"\\x\\y", L"/x/y"},
+        {L"/../..", L"/"},
+        {L"\\\\server\\share\\x", L"//server/share/x"},
+        {L"//server/share/../other/", L"//server/other/"},
+    };
+    for (const auto& [input, expected] : cases) {
+        wchar_t buffer[MAX_PATH];
+        EXPECT_EQ(expected.size(), GetFullPathNameW(input.c_str(), MAX_PATH, buffer, nullptr));
+        EXPECT_EQ(expected, std::wstring(buffer)) << input;
+    }
+    SetLastError(kStale);
+    wchar_t buffer[MAX_PATH];
+    EXPECT_EQ(0u, GetFullPathNameW(L"", MAX_PATH, buffer, nullptr));
+    EXPECT_EQ(DWORD(ERROR_INVALID_NAME), GetLastError());
+#endif
+}
+
 TEST(Platform, LinksShowThemselvesAndGoAsLinks) {
     if (!canMakeLinks())
         GTEST_SKIP() << "needs symbolic links, which the tests do not make under Wine";

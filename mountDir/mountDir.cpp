@@ -1,0 +1,260 @@
+#include "mountDir.h"
+
+#include "../finalName/finalName.h"
+#include "../platform/platform.h"
+#include "../prepFolder/prepFolder.h"
+#include "../support/printWinAPIError.h"
+#include "../support/readOptionArgs.h"
+
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+constexpr int kPathCapacity = MAX_PATH;
+constexpr int kSubstituteCapacity = 276;
+constexpr int kMaxNameCharacters = 535; // both names with their terminators, in the record
+constexpr int kRecordHeaderBytes = 16;
+constexpr DWORD kReparseTagMountPoint = 0xA0000003;
+constexpr DWORD kSetReparsePoint = 0x000900A4;
+
+void put16(unsigned char* at, unsigned value) {
+    at[0] = static_cast<unsigned char>(value);
+    at[1] = static_cast<unsigned char>(value >> 8);
+}
+
+// Writes count characters of text and a terminator as UTF-16LE from byte offset at; returns
+// the number of units written without the terminator, or -1 past the record's end.
+int putName(unsigned char (&record)[kJunctionRecordBytes], int at, const wchar_t* text, int count) {
+    int units = 0;
+    for (int i = 0; i <= count; ++i) {
+        uint32_t c = i < count ? static_cast<uint32_t>(text[i]) : 0;
+        unsigned pair[2] = {c, 0};
+        int n = 1;
+        if (c > 0xFFFF) { // only where wchar_t holds code points (POSIX)
+            pair[0] = 0xD800 + ((c - 0x10000) >> 10);
+            pair[1] = 0xDC00 + ((c - 0x10000) & 0x3FF);
+            n = 2;
+        }
+        for (int k = 0; k < n; ++k) {
+            int offset = at + 2 * (units + k);
+            if (offset + 2 > kJunctionRecordBytes)
+                return -1;
+            put16(record + offset, pair[k]);
+        }
+        if (i < count)
+            units += n;
+    }
+    return units;
+}
+
+struct Flags {
+    bool force = false;
+    bool link = false;
+    bool target = false;
+};
+
+void applyLetter(char letter, void* context) {
+    Flags* flags = static_cast<Flags*>(context);
+    if (letter == 'F')
+        flags->force = flags->link = true;
+    else if (letter == 'L')
+        flags->link = true;
+    else
+        flags->target = true;
+}
+
+const char usageText[] =
+    "\n"
+    "mountDir <link-path> <target-path> [-L|-F] [-T]  [{ -[--<*?>|{L|F|T}] }]\n"
+    " Version: 2026-11-12\n"
+    " Creates a Windows directory Junction.\n"
+    " Both paths may use slash or backslash.\n"
+    " Does nothing if the <link-path> already refers to the correct <target-path> possible with "
+    "different lower/upper chars\n"
+    " The <link-path> parent directory have to be given. Elsewhere return 3. \n"
+    " Options: Write it in any kind '-F -T' or '-FT' or e.g. '---L -F ---T' \n"
+    " -F (force) replace an existing <link-path> or remove any existing file or directory tree on "
+    "<link-path>\n"
+    " -L (link) replace an existing <link-path>, does not remove an ordinary directory or file "
+    "given on <link-path>.\n"
+    " -T (target) creates a non existing <target-path>, with [-F] removes a file given instead "
+    "the target directory.\n"
+    " ---option is a commended, non effective option.\n"
+    " returns 0 success, 1=link path cannot be created, 2= target-path is faulty.\n"
+    " on error a dedicated error message is written to stderr including the faulty path or file\n";
+
+// Clears the link path as the flags allow. Returns 0 when nothing stands there any more, or the
+// exit code after reporting why it cannot be cleared.
+int clearLinkPath(const wchar_t* fullLink, const Flags& flags, wchar_t* faultyPath) {
+    DWORD attributes = GetFileAttributesW(fullLink);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        if (!flags.link) {
+            fputs("ERROR-<link-path> has another destination, use -L to enable redirect\n", stderr);
+            return 3;
+        }
+        if (!RemoveDirectoryW(fullLink)) { // the link itself, never what it refers to
+            unsigned long error = GetLastError();
+            printMessage(stderr, "ERROR-remove-existing-link-%lu on <link-path> %ls \n", error,
+                         fullLink);
+            return 4;
+        }
+        return 0;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (!flags.force) {
+            fputs("ERROR <link-path> refers to a normal directory, use -F to force remove\n",
+                  stderr);
+            return 3;
+        }
+        int result = removeDirTree(fullLink, 0, faultyPath, kPathCapacity);
+        if (result != 0) {
+            printWinAPIError(result, faultyPath,
+                             "ERROR on deletion faulty directory tree instead symbLink");
+            return 5;
+        }
+        return 0;
+    }
+    if (!flags.force) {
+        fputs("ERROR-<link-path> refers to a file, use -F to force remove\n", stderr);
+        return 3;
+    }
+    if (!DeleteFileW(fullLink)) {
+        unsigned long error = GetLastError();
+        printMessage(stderr, "ERROR remove existing file instead of <link-path>: %lu\n", error);
+        return 3;
+    }
+    return 0;
+}
+
+} // namespace
+
+int buildJunctionRecord(unsigned char (&record)[kJunctionRecordBytes],
+                        const wchar_t* substituteName, int Ls, const wchar_t* printName, int Lt) {
+    memset(record, 0, sizeof record);
+    put16(record, kReparseTagMountPoint & 0xFFFF);
+    put16(record + 2, kReparseTagMountPoint >> 16);
+    int substituteUnits = putName(record, kRecordHeaderBytes, substituteName, Ls);
+    if (substituteUnits < 0)
+        return 0;
+    int printUnits = putName(record, kRecordHeaderBytes + 2 * (substituteUnits + 1), printName, Lt);
+    if (printUnits < 0)
+        return 0;
+    put16(record + 8, 0);
+    put16(record + 10, 2u * substituteUnits);
+    put16(record + 12, 2u * (substituteUnits + 1));
+    put16(record + 14, 2u * printUnits);
+    unsigned dataLength = static_cast<uint16_t>(2 * (substituteUnits + printUnits + 2) + 8);
+    put16(record + 4, dataLength);
+    return static_cast<int>(dataLength) + 8;
+}
+
+int createJunction(const wchar_t* fullLinkPath, const wchar_t* substituteName, int Ls,
+                   const wchar_t* fullTargetPath, int Lt) {
+    if (!CreateDirectoryW(fullLinkPath, nullptr)) {
+        DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS) {
+            printWinAPIError(static_cast<int>(error), fullLinkPath, "ERROR create link directory");
+            return 3;
+        }
+    }
+    HANDLE link = CreateFileW(fullLinkPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (link == INVALID_HANDLE_VALUE) {
+        unsigned long error = GetLastError();
+        RemoveDirectoryW(fullLinkPath);
+        printMessage(stderr, "ERROR-open-link-directory-%lu\n", error);
+        return 1;
+    }
+    unsigned char record[kJunctionRecordBytes];
+    int size = buildJunctionRecord(record, substituteName, Ls, fullTargetPath, Lt);
+    DWORD returned = 0;
+    BOOL set = size > 0 && DeviceIoControl(link, kSetReparsePoint, record, static_cast<DWORD>(size),
+                                           nullptr, 0, &returned, nullptr);
+    if (!set) {
+        DWORD error = size > 0 ? GetLastError() : DWORD(ERROR_FILENAME_EXCED_RANGE);
+        CloseHandle(link);
+        RemoveDirectoryW(fullLinkPath); // only an empty directory goes
+        printWinAPIError(static_cast<int>(error), fullLinkPath, "ERROR set Junction");
+        return 1;
+    }
+    CloseHandle(link);
+    return 0;
+}
+
+int mountDirCmd(int argc, char** argv) {
+    if (argc <= 2 || argv[1][0] == 0 || argv[2][0] == 0) {
+        fputs(usageText, stdout);
+        return 0;
+    }
+    Flags flags;
+    int optionResult = readOptionArgs(argc, argv, 3, "FLT", applyLetter, &flags);
+    if (optionResult != 0)
+        return optionResult;
+
+    wchar_t link[kPathCapacity], target[kPathCapacity];
+    if (MultiByteToWideChar(CP_ACP, 0, argv[1], -1, link, kPathCapacity) == 0) {
+        fputs("ERROR-invalid-link path-length\n", stderr);
+        return 6;
+    }
+    if (MultiByteToWideChar(CP_ACP, 0, argv[2], -1, target, kPathCapacity) == 0) {
+        fputs("ERROR-invalid-target path-length\n", stderr);
+        return 7;
+    }
+
+    wchar_t fullLink[kPathCapacity], fullTarget[kPathCapacity];
+    DWORD length = GetFullPathNameW(link, kPathCapacity, fullLink, nullptr);
+    if (length == 0 || length >= kPathCapacity) {
+        fputs("ERROR-invalid-link-path\n", stderr);
+        return 1;
+    }
+    length = GetFullPathNameW(target, kPathCapacity, fullTarget, nullptr);
+    if (length == 0 || length >= kPathCapacity) {
+        fputs("ERROR-invalid-target-path\n", stderr);
+        return 2;
+    }
+
+    wchar_t faultyPath[kPathCapacity] = L"";
+    DWORD targetAttributes = GetFileAttributesW(fullTarget);
+    if (targetAttributes == INVALID_FILE_ATTRIBUTES ||
+        !(targetAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (!flags.target) {
+            printMessage(stderr, "ERROR target does not exists as directory: %ls\n", fullTarget);
+            return 2;
+        }
+        int result = createDir(fullTarget, flags.force, faultyPath, kPathCapacity);
+        if (result != 0) {
+            printWinAPIError(result, faultyPath, "ERROR creation directory");
+            return 2;
+        }
+    }
+    if (!isDrivePath(fullTarget)) {
+        fputs("ERROR-target-must-be-a-drive-path\n", stderr);
+        return 2;
+    }
+
+    wchar_t substituteName[kSubstituteCapacity];
+    swprintf(substituteName, kSubstituteCapacity, L"\\??\\%ls", fullTarget);
+    int Ls = static_cast<int>(wcslen(substituteName));
+    int Lt = static_cast<int>(wcslen(fullTarget));
+    if (Ls + Lt + 2 > kMaxNameCharacters) {
+        fputs("ERROR-path-too-long\n", stderr);
+        return 2;
+    }
+
+    int compared = readCmpLink(fullLink, fullTarget, kPathCapacity, 1, 'A', '/');
+    if (compared == 0)
+        return 0; // already right
+    if (compared == 6) {
+        fputs("ERROR-intern-6\n", stderr);
+        return 9;
+    }
+
+    int cleared = clearLinkPath(fullLink, flags, faultyPath);
+    if (cleared != 0)
+        return cleared;
+    return createJunction(fullLink, substituteName, Ls, fullTarget, Lt);
+}
