@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 
 namespace {
 
@@ -26,7 +27,7 @@ bool parentExists(const char* path) {
     memcpy(parent, path, n);
     parent[n] = 0;
     struct stat st;
-    return posixCalls.stat(parent, &st) == 0 && S_ISDIR(st.st_mode);
+    return posixCalls.fstatat(AT_FDCWD, parent, &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
 } // namespace

@@ -1,10 +1,12 @@
 // Attributes, directory creation and removal, file deletion.
 #include "errors.h"
+#include "find.h"
 #include "syscalls.h"
 #include "text.h"
 #include "winapi.h"
 
 #include <cerrno>
+#include <fcntl.h>
 
 namespace {
 
@@ -23,13 +25,14 @@ BOOL fail(const char* path) {
     return FALSE;
 }
 
-DWORD attributesOf(const char* path, const struct stat& st) {
+DWORD attributesOf(PosixAt at, const struct stat& st) {
     if (S_ISDIR(st.st_mode))
         return FILE_ATTRIBUTE_DIRECTORY;
     if (S_ISLNK(st.st_mode)) {
         // Like a junction whose target is gone, a dangling link counts as a directory link.
         struct stat target;
-        bool leadsToFile = posixCalls.stat(path, &target) == 0 && !S_ISDIR(target.st_mode);
+        bool leadsToFile =
+            posixCalls.fstatat(at.dirfd, at.path, &target, 0) == 0 && !S_ISDIR(target.st_mode);
         return FILE_ATTRIBUTE_REPARSE_POINT | (leadsToFile ? 0 : FILE_ATTRIBUTE_DIRECTORY);
     }
     return (st.st_mode & 0222) == 0 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
@@ -41,26 +44,28 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
     PosixPath path;
     if (!toPosix(fileName, path))
         return INVALID_FILE_ATTRIBUTES;
+    PosixAt at = posixAt(path);
     struct stat st;
-    if (posixCalls.lstat(path, &st) != 0) {
+    if (posixCalls.fstatat(at.dirfd, at.path, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         fail(path);
         return INVALID_FILE_ATTRIBUTES;
     }
-    return attributesOf(path, st);
+    return attributesOf(at, st);
 }
 
 BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
     PosixPath path;
     if (!toPosix(pathName, path))
         return FALSE;
-    return posixCalls.mkdir(path, 0777) == 0 ? TRUE : fail(path);
+    return posixCalls.mkdirat(AT_FDCWD, path, 0777) == 0 ? TRUE : fail(path);
 }
 
 BOOL RemoveDirectoryW(LPCWSTR pathName) {
     PosixPath path;
     if (!toPosix(pathName, path))
         return FALSE;
-    if (posixCalls.rmdir(path) == 0)
+    PosixAt at = posixAt(path);
+    if (posixCalls.unlinkat(at.dirfd, at.path, AT_REMOVEDIR) == 0)
         return TRUE;
     int err = errno;
     if (err == EEXIST) { // what some systems say for a directory with content
@@ -71,18 +76,19 @@ BOOL RemoveDirectoryW(LPCWSTR pathName) {
         return fail(path);
     // rmdir refuses links; a directory link goes as a whole, a file or file link is no directory.
     struct stat st;
-    if (posixCalls.lstat(path, &st) != 0)
+    if (posixCalls.fstatat(at.dirfd, at.path, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return fail(path);
-    if ((attributesOf(path, st) & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if ((attributesOf(at, st) & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         SetLastError(ERROR_DIRECTORY);
         return FALSE;
     }
-    return posixCalls.unlink(path) == 0 ? TRUE : fail(path);
+    return posixCalls.unlinkat(at.dirfd, at.path, 0) == 0 ? TRUE : fail(path);
 }
 
 BOOL DeleteFileW(LPCWSTR fileName) {
     PosixPath path;
     if (!toPosix(fileName, path))
         return FALSE;
-    return posixCalls.unlink(path) == 0 ? TRUE : fail(path);
+    PosixAt at = posixAt(path);
+    return posixCalls.unlinkat(at.dirfd, at.path, 0) == 0 ? TRUE : fail(path);
 }

@@ -1,5 +1,7 @@
 // Directory enumeration without heap: each open search is a slot of a fixed pool, holding the
 // directory descriptor and one buffer of raw entries read in bulk.
+#include "find.h"
+
 #include "errors.h"
 #include "syscalls.h"
 #include "text.h"
@@ -20,8 +22,11 @@ constexpr size_t kEntryBufferBytes = 32 * 1024;
 struct SearchSlot {
     bool inUse;
     int fd;
+    SearchSlot* outer; // the search that was innermost when this one opened
     long next;
     long end;
+    size_t directoryLength; // of directory, which ends in "/"
+    char directory[kPosixPathBytes + 2];
     alignas(8) char entries[kEntryBufferBytes];
 };
 
@@ -34,6 +39,8 @@ struct RawEntry { // the kernel's linux_dirent64
 };
 
 SearchSlot slots[kSearchSlots];
+// Searches nest: the commands empty a tree depth first, one open search per level.
+SearchSlot* innermost = nullptr;
 
 SearchSlot* freeSlot() {
     for (SearchSlot& s : slots)
@@ -71,7 +78,23 @@ bool isSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }
 
+// The name of path below the innermost search's directory, or null when it is not a direct
+// entry there.
+const char* nameBelowInnermost(const char* path, size_t length) {
+    if (!innermost || length <= innermost->directoryLength)
+        return nullptr;
+    if (memcmp(path, innermost->directory, innermost->directoryLength) != 0)
+        return nullptr;
+    const char* name = path + innermost->directoryLength;
+    return strchr(name, '/') ? nullptr : name;
+}
+
 } // namespace
+
+PosixAt posixAt(const char* path) {
+    const char* name = nameBelowInnermost(path, strlen(path));
+    return name ? PosixAt{innermost->fd, name} : PosixAt{AT_FDCWD, path};
+}
 
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
     size_t n = fileName ? wcslen(fileName) : 0;
@@ -92,7 +115,19 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
         SetLastError(ERROR_TOO_MANY_OPEN_FILES);
         return INVALID_HANDLE_VALUE;
     }
-    int fd = posixCalls.open(path, O_RDONLY | O_DIRECTORY);
+    // A sub-directory met in the search around it is opened through that search's descriptor and
+    // never through a link that has taken its place since; any other directory by its path, a
+    // link followed.
+    size_t length = strlen(path);
+    char name[kPosixPathBytes + 1];
+    size_t nameLength = length;
+    while (nameLength > 0 && path[nameLength - 1] == '/')
+        --nameLength;
+    memcpy(name, path, nameLength);
+    name[nameLength] = 0;
+    const char* entry = nameBelowInnermost(name, nameLength);
+    int fd = entry ? posixCalls.openat(innermost->fd, entry, O_RDONLY | O_DIRECTORY | O_NOFOLLOW)
+                   : posixCalls.openat(AT_FDCWD, path, O_RDONLY | O_DIRECTORY);
     if (fd < 0) {
         posixSetLastError(errno, path);
         return INVALID_HANDLE_VALUE;
@@ -100,6 +135,13 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
     s->inUse = true;
     s->fd = fd;
     s->next = s->end = 0;
+    memcpy(s->directory, path, length);
+    if (length == 0 || path[length - 1] != '/')
+        s->directory[length++] = '/';
+    s->directory[length] = 0;
+    s->directoryLength = length;
+    s->outer = innermost;
+    innermost = s;
     if (!nextEntry(s, findFileData)) {
         DWORD error = GetLastError();
         FindClose(s);
@@ -121,5 +163,11 @@ BOOL FindClose(HANDLE findFile) {
     }
     posixCalls.close(s->fd);
     s->inUse = false;
+    for (SearchSlot** link = &innermost; *link; link = &(*link)->outer) {
+        if (*link == s) {
+            *link = s->outer;
+            break;
+        }
+    }
     return TRUE;
 }

@@ -34,7 +34,7 @@ ssize_t pathOfDescriptor(int fd, char* buffer, size_t size) {
 #if defined(__linux__)
     char link[32];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    ssize_t n = posixCalls.readlink(link, buffer, size - 1);
+    ssize_t n = posixCalls.readlinkat(AT_FDCWD, link, buffer, size - 1);
     if (n >= 0)
         buffer[n] = 0;
     return n;
@@ -109,7 +109,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD 
     int flags = kQueryFlags;
     if (flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT)
         flags |= O_NOFOLLOW; // the link itself, never what it refers to
-    int fd = posixCalls.open(path, flags);
+    int fd = posixCalls.openat(AT_FDCWD, path, flags);
     if (fd < 0) {
         posixSetLastError(errno, path);
         return INVALID_HANDLE_VALUE;
@@ -156,13 +156,13 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD 
         return FALSE;
     }
     // The empty directory gives way to a symbolic link at the same name.
-    if (posixCalls.rmdir(path) != 0) {
+    if (posixCalls.unlinkat(AT_FDCWD, path, AT_REMOVEDIR) != 0) {
         SetLastError(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : posixErrorNumber(errno));
         return FALSE;
     }
-    if (posixCalls.symlink(target, path) != 0) {
+    if (posixCalls.symlinkat(target, AT_FDCWD, path) != 0) {
         int err = errno;
-        posixCalls.mkdir(path, 0777); // put the directory back for the caller to remove
+        posixCalls.mkdirat(AT_FDCWD, path, 0777); // put the directory back for the caller to remove
         posixSetLastError(err, path);
         return FALSE;
     }

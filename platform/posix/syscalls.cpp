@@ -12,24 +12,28 @@
 
 namespace {
 
-int callLstat(const char* path, struct stat* st) {
-    return ::lstat(path, st);
+int callFstatat(int dirfd, const char* path, struct stat* st, int flags) {
+    return ::fstatat(dirfd, path, st, flags);
 }
-int callStat(const char* path, struct stat* st) {
-    return ::stat(path, st);
+int callMkdirat(int dirfd, const char* path, mode_t mode) {
+    return ::mkdirat(dirfd, path, mode);
 }
-int callMkdir(const char* path, mode_t mode) {
-    return ::mkdir(path, mode);
+int callUnlinkat(int dirfd, const char* path, int flags) {
+    return ::unlinkat(dirfd, path, flags);
 }
-int callRmdir(const char* path) {
-    return ::rmdir(path);
+int callOpenat(int dirfd, const char* path, int flags) {
+    return ::openat(dirfd, path, flags | O_CLOEXEC);
 }
-int callUnlink(const char* path) {
-    return ::unlink(path);
+ssize_t callReadlinkat(int dirfd, const char* path, char* buf, size_t size) {
+    return ::readlinkat(dirfd, path, buf, size);
 }
-int callOpen(const char* path, int flags) {
-    return ::open(path, flags | O_CLOEXEC);
+int callSymlinkat(const char* target, int dirfd, const char* path) {
+    return ::symlinkat(target, dirfd, path);
 }
+char* callGetcwd(char* buf, size_t size) {
+    return ::getcwd(buf, size);
+}
+
 #if !defined(__linux__)
 DIR* openDirs[FD_SETSIZE];
 #endif
@@ -42,15 +46,6 @@ int callClose(int fd) {
     }
 #endif
     return ::close(fd);
-}
-ssize_t callReadlink(const char* path, char* buf, size_t size) {
-    return ::readlink(path, buf, size);
-}
-int callSymlink(const char* target, const char* path) {
-    return ::symlink(target, path);
-}
-char* callGetcwd(char* buf, size_t size) {
-    return ::getcwd(buf, size);
 }
 
 long callReadDirEntries(int fd, void* buf, size_t size) {
@@ -104,8 +99,8 @@ long callReadDirEntries(int fd, void* buf, size_t size) {
 } // namespace
 
 const PosixCalls posixRealCalls = {
-    callLstat, callStat,           callMkdir,    callRmdir,   callUnlink, callOpen,
-    callClose, callReadDirEntries, callReadlink, callSymlink, callGetcwd,
+    callFstatat,        callMkdirat,    callUnlinkat,  callOpenat, callClose,
+    callReadDirEntries, callReadlinkat, callSymlinkat, callGetcwd,
 };
 
 PosixCalls posixCalls = posixRealCalls;

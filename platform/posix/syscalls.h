@@ -1,6 +1,8 @@
 // Every POSIX call the layer makes goes through this one table, so that a test can swap a single
 // call for one that fails on cue (a refused unlink, a directory read that ends with EIO) and
-// check the Win32 result. Outside tests the table holds the real calls.
+// check the Win32 result, or put a file system of its own in place of the real one. Outside tests
+// the table holds the real calls. Paths are relative to dirfd, which is AT_FDCWD unless the layer
+// works inside a directory it holds open.
 #pragma once
 
 #include <cstddef>
@@ -8,17 +10,15 @@
 #include <sys/types.h>
 
 struct PosixCalls {
-    int (*lstat)(const char* path, struct stat* st);
-    int (*stat)(const char* path, struct stat* st);
-    int (*mkdir)(const char* path, mode_t mode);
-    int (*rmdir)(const char* path);
-    int (*unlink)(const char* path);
-    int (*open)(const char* path, int flags);
+    int (*fstatat)(int dirfd, const char* path, struct stat* st, int flags);
+    int (*mkdirat)(int dirfd, const char* path, mode_t mode);
+    int (*unlinkat)(int dirfd, const char* path, int flags);
+    int (*openat)(int dirfd, const char* path, int flags);
     int (*close)(int fd);
     // Fills buf with directory entries in the kernel's getdents64 layout; 0 at the end.
     long (*readDirEntries)(int fd, void* buf, size_t size);
-    ssize_t (*readlink)(const char* path, char* buf, size_t size);
-    int (*symlink)(const char* target, const char* path);
+    ssize_t (*readlinkat)(int dirfd, const char* path, char* buf, size_t size);
+    int (*symlinkat)(const char* target, int dirfd, const char* path);
     char* (*getcwd)(char* buf, size_t size);
 };
 

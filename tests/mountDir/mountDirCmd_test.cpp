@@ -316,20 +316,23 @@ CommandResult mountDirInProcess(std::vector<std::string> args) {
     return result;
 }
 
-int refuseUnlink(const char*) {
-    errno = EACCES;
-    return -1;
+int refuseUnlink(int dirfd, const char* path, int flags) {
+    if (flags == 0) {
+        errno = EACCES;
+        return -1;
+    }
+    return posixRealCalls.unlinkat(dirfd, path, flags);
 }
 
-int refuseOpenOfLink(const char* path, int flags) {
+int refuseOpenOfLink(int dirfd, const char* path, int flags) {
     if (strstr(path, "/link")) {
         errno = EACCES;
         return -1;
     }
-    return posixRealCalls.open(path, flags);
+    return posixRealCalls.openat(dirfd, path, flags);
 }
 
-int refuseSymlink(const char*, const char*) {
+int refuseSymlink(const char*, int, const char*) {
     errno = EROFS;
     return -1;
 }
@@ -343,7 +346,7 @@ TEST(MountDirInjected, RefusedRemovalsAndRefusedJunctions) {
     Fixture f;
     fs::create_directories(f.link / "sub");
     writeFile(f.link / "sub" / "file", "kept");
-    posixCalls.unlink = refuseUnlink;
+    posixCalls.unlinkat = refuseUnlink;
     CommandResult r = mountDirInProcess({f.linkArg(), f.targetArg(), "-F"});
     EXPECT_EQ(5, r.exitCode);
     EXPECT_EQ("ERROR on deletion faulty directory tree instead symbLink, Windows error: 5: " +
@@ -353,19 +356,19 @@ TEST(MountDirInjected, RefusedRemovalsAndRefusedJunctions) {
 
     fs::remove_all(f.link);
     writeFile(f.link, "kept");
-    posixCalls.unlink = refuseUnlink;
+    posixCalls.unlinkat = refuseUnlink;
     r = mountDirInProcess({f.linkArg(), f.targetArg(), "-F"});
     EXPECT_EQ(3, r.exitCode);
     EXPECT_EQ("ERROR remove existing file instead of <link-path>: 5\n", r.err);
     fs::remove(f.link);
 
-    posixCalls.open = refuseOpenOfLink;
+    posixCalls.openat = refuseOpenOfLink;
     r = mountDirInProcess({f.linkArg(), f.targetArg()});
     EXPECT_EQ(1, r.exitCode);
     EXPECT_EQ("ERROR-open-link-directory-5\n", r.err);
     EXPECT_FALSE(fs::exists(fs::symlink_status(f.link)));
 
-    posixCalls.symlink = refuseSymlink;
+    posixCalls.symlinkat = refuseSymlink;
     r = mountDirInProcess({f.linkArg(), f.targetArg()});
     EXPECT_EQ(1, r.exitCode);
     EXPECT_EQ("ERROR set Junction, Windows error: 19: " + f.linkArg() + kDefaultTail, r.err);

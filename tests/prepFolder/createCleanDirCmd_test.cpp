@@ -201,9 +201,12 @@ TEST(PrepFolderCommand, ReadOnlyFileIsReportedWithItsPathOnWindows) {
 }
 
 #if !defined(_WIN32)
-int refuseEveryUnlink(const char*) {
-    errno = EPERM;
-    return -1;
+int refuseEveryFileUnlink(int dirfd, const char* path, int flags) {
+    if (flags == 0) {
+        errno = EPERM;
+        return -1;
+    }
+    return posixRealCalls.unlinkat(dirfd, path, flags);
 }
 #endif
 
@@ -214,7 +217,7 @@ TEST(PrepFolderCommand, RefusedDeletionIsReported) {
 #else
     TempDir t;
     const fs::path d = filledDir(t);
-    posixCalls.unlink = refuseEveryUnlink;
+    posixCalls.unlinkat = refuseEveryFileUnlink;
     std::string path = d.string();
     char* argv[] = {const_cast<char*>("prepFolder"), path.data(), nullptr};
     int exitCode;

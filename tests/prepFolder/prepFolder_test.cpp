@@ -435,13 +435,13 @@ struct InjectedFaults {
 
 const char* refusedName = nullptr;
 
-int refusingUnlink(const char* path) {
+int refusingUnlink(int dirfd, const char* path, int flags) {
     const char* slash = strrchr(path, '/');
-    if (strcmp(slash ? slash + 1 : path, refusedName) == 0) {
+    if (flags == 0 && strcmp(slash ? slash + 1 : path, refusedName) == 0) {
         errno = EACCES;
         return -1;
     }
-    return posixRealCalls.unlink(path);
+    return posixRealCalls.unlinkat(dirfd, path, flags);
 }
 
 int readsBeforeFailure = 0;
@@ -465,7 +465,7 @@ TEST(InjectedFault, RefusedDeletionDeepInsideStopsTheCleaning) {
     writeFile(t / "d" / "a" / "b" / "c" / "locked", "kept");
     InjectedFaults restore;
     refusedName = "locked";
-    posixCalls.unlink = refusingUnlink;
+    posixCalls.unlinkat = refusingUnlink;
     size_t handlesBefore = openHandles();
     Faulty f;
     EXPECT_EQ(ERROR_ACCESS_DENIED, cleanDirContent(wide(t / "d").c_str(), 0, f.path, MAX_PATH));
