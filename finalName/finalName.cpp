@@ -3,6 +3,7 @@
 #include "../platform/platform.h"
 #include "../support/printWinAPIError.h"
 #include "../support/readOptionArgs.h"
+#include "version.h"
 
 #include <cstring>
 
@@ -50,7 +51,7 @@ void applyLetter(char letter, void* context) {
 
 const char usageText[] =
     "finalName PATH [-a|A] [-/] [{ -[--<*?>|{a|A|/}] }]\n"
-    " Version: 2026-11-12\n"
+    " Version: " TREEPREP_VERSION_TEXT "\n"
     " outputs the PATH with resolved symbolic link\n"
     " PATH can be written with slash or backslash, with or without slash/backslash on end\n"
     "  -a convert output path to to lower case\n"
@@ -75,7 +76,7 @@ int walkFinalPath(const char* finalPath, wchar_t* pathBuf, int size, int compare
     // Bytes become characters through the code page the platform wrote them in; ASCII maps to
     // itself, so the conversions and matches below work on the same values as on bytes.
     wchar_t text[kPathCapacity];
-    if (MultiByteToWideChar(CP_ACP, 0, finalPath, -1, text, kPathCapacity) == 0)
+    if (size < 1 || MultiByteToWideChar(CP_ACP, 0, finalPath, -1, text, kPathCapacity) == 0)
         return 2;
     for (int pos = 0; pos < size; ++pos) {
         wchar_t original = text[pos];

@@ -3,8 +3,10 @@
 #include "../finalName/finalName.h"
 #include "../platform/platform.h"
 #include "../prepFolder/prepFolder.h"
+#include "../support/StringFnEnhancements.h"
 #include "../support/printWinAPIError.h"
 #include "../support/readOptionArgs.h"
+#include "version.h"
 
 #include <cstdint>
 #include <cstring>
@@ -68,7 +70,7 @@ void applyLetter(char letter, void* context) {
 const char usageText[] =
     "\n"
     "mountDir <link-path> <target-path> [-L|-F] [-T]  [{ -[--<*?>|{L|F|T}] }]\n"
-    " Version: 2026-11-12\n"
+    " Version: " TREEPREP_VERSION_TEXT "\n"
     " Creates a Windows directory Junction.\n"
     " Both paths may use slash or backslash.\n"
     " Does nothing if the <link-path> already refers to the correct <target-path> possible with "
@@ -84,6 +86,73 @@ const char usageText[] =
     " ---option is a commended, non effective option.\n"
     " returns 0 success, 1=link path cannot be created, 2= target-path is faulty.\n"
     " on error a dedicated error message is written to stderr including the faulty path or file\n";
+
+bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Whether a full path names a root, which has no parent and can never become a link: a drive
+// ("C:\"), "/" on POSIX, or a network share ("\\server\share").
+bool isRoot(const wchar_t* full) {
+    const wchar_t* p = full;
+    if (isSeparator(p[0]) && isSeparator(p[1])) {
+        for (int part = 0; part < 2; ++part) { // server, then share
+            while (isSeparator(*p))
+                ++p;
+            while (*p && !isSeparator(*p))
+                ++p;
+        }
+    } else if (p[0] && p[1] == L':') {
+        p += 2;
+    }
+    while (isSeparator(*p))
+        ++p;
+    return *p == 0;
+}
+
+bool sameLetter(wchar_t a, wchar_t b) {
+    if (a == b || (isSeparator(a) && isSeparator(b)))
+        return true;
+    if (!kPathLettersIgnoreCase)
+        return false;
+    wchar_t lower = a | 32;
+    return lower >= L'a' && lower <= L'z' && lower == (b | 32);
+}
+
+// Whether path is base itself or lies below it, by their text.
+bool isAtOrBelow(const wchar_t* path, const wchar_t* base) {
+    size_t n = wcslen(base);
+    while (n > 0 && isSeparator(base[n - 1]))
+        --n;
+    for (size_t i = 0; i < n; ++i)
+        if (!sameLetter(path[i], base[i]))
+            return false;
+    return path[n] == 0 || isSeparator(path[n]);
+}
+
+// Whether clearing the link path would take the target with it: the target is the link path or
+// lies below it, by the paths as given or, for a directory standing at the link path, by the
+// final paths of both.
+bool targetInsideLinkPath(const wchar_t* fullLink, const wchar_t* fullTarget) {
+    if (isAtOrBelow(fullTarget, fullLink))
+        return true;
+    DWORD attributes = GetFileAttributesW(fullLink);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false; // a link is removed as a link: what it refers to stays
+    wchar_t finalLink[kPathCapacity], finalTarget[kPathCapacity];
+    return readCmpLink(fullLink, finalLink, kPathCapacity, 0, 0, 0) == 0 &&
+           readCmpLink(fullTarget, finalTarget, kPathCapacity, 0, 0, 0) == 0 &&
+           isAtOrBelow(finalTarget, finalLink);
+}
+
+bool leadsSomewhere(const wchar_t* path) {
+    wchar_t finalPath[kPathCapacity];
+    return readCmpLink(path, finalPath, kPathCapacity, 0, 0, 0) != 3;
+}
+
+int refuseTargetInsideLinkPath() {
+    fputs("ERROR-target-inside-<link-path>\n", stderr);
+    return 2;
+}
 
 // Clears the link path as the flags allow. Returns 0 when nothing stands there any more, or the
 // exit code after reporting why it cannot be cleared.
@@ -219,12 +288,20 @@ int mountDirCmd(int argc, char** argv) {
 
     wchar_t faultyPath[kPathCapacity] = L"";
     DWORD targetAttributes = GetFileAttributesW(fullTarget);
-    if (targetAttributes == INVALID_FILE_ATTRIBUTES ||
-        !(targetAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        if (!flags.target) {
+    bool targetIsDirectory = targetAttributes != INVALID_FILE_ATTRIBUTES &&
+                             (targetAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    // A junction or link whose own target is gone shows the directory bit but is no directory
+    // to link to; -T cannot make one where it stands either.
+    bool targetIsDangling = targetIsDirectory &&
+                            (targetAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                            !leadsSomewhere(fullTarget);
+    if (!targetIsDirectory || targetIsDangling) {
+        if (!flags.target || targetIsDangling) {
             printMessage(stderr, "ERROR target does not exists as directory: %ls\n", fullTarget);
             return 2;
         }
+        if (isAtOrBelow(fullTarget, fullLink))
+            return refuseTargetInsideLinkPath(); // before anything is made there
         int result = createDir(fullTarget, flags.force, faultyPath, kPathCapacity);
         if (result != 0) {
             printWinAPIError(result, faultyPath, "ERROR creation directory");
@@ -237,8 +314,9 @@ int mountDirCmd(int argc, char** argv) {
     }
 
     wchar_t substituteName[kSubstituteCapacity];
-    swprintf(substituteName, kSubstituteCapacity, L"\\??\\%ls", fullTarget);
-    int Ls = static_cast<int>(wcslen(substituteName));
+    int Ls = wcsnCopy(substituteName, kSubstituteCapacity, L"\\??\\", -1);
+    Ls += wcsnCopy(substituteName + Ls, static_cast<uint64_t>(kSubstituteCapacity - Ls), fullTarget,
+                   -1);
     int Lt = static_cast<int>(wcslen(fullTarget));
     if (Ls + Lt + 2 > kMaxNameCharacters) {
         fputs("ERROR-path-too-long\n", stderr);
@@ -253,6 +331,14 @@ int mountDirCmd(int argc, char** argv) {
         return 9;
     }
 
+    // A root can never become a link, and a link path that holds the target cannot give way to a
+    // link to it: clearing either would delete what was never meant to go.
+    if (isRoot(fullLink)) {
+        fputs("ERROR-<link-path> is a root directory\n", stderr);
+        return 3;
+    }
+    if (targetInsideLinkPath(fullLink, fullTarget))
+        return refuseTargetInsideLinkPath();
     int cleared = clearLinkPath(fullLink, flags, faultyPath);
     if (cleared != 0)
         return cleared;

@@ -3,6 +3,7 @@
 #include "../platform/platform.h"
 #include "../support/StringFnEnhancements.h"
 #include "../support/printWinAPIError.h"
+#include "version.h"
 
 #include <cstring>
 #include <cwchar>
@@ -64,7 +65,7 @@ int removeEntry(const wchar_t* entryPath, int keepDirs, wchar_t* faultyPath,
 const char usageText[] =
     "\n"
     "prepFolder <dir-path> [-D]\n"
-    " Version: 2026-11-12\n"
+    " Version: " TREEPREP_VERSION_TEXT "\n"
     " Creates the Windows directory if not given inclusively its parent\n"
     " or cleans the given directory content, not following symbolic links to clean.\n"
     " But if the given directory is a symbolic link by itself, its content is cleaned.\n"
@@ -204,7 +205,7 @@ int createCleanDirCmd(int argc, char** argv) {
     }
     const char* pathArgument = argv[1];
     if (pathArgument[0] == ' ') {
-        fprintf(stderr, "ERROR argument 1 is empty >>%s<<\n", pathArgument);
+        printMessage(stderr, "ERROR argument 1 is empty >>%s<<\n", pathArgument);
         return 2;
     }
     int keepDirs = 0;
@@ -213,7 +214,7 @@ int createCleanDirCmd(int argc, char** argv) {
         bool ignored = option[0] == 0 || strncmp(option, "---", 3) == 0;
         if (!ignored) {
             if (strcmp(option, "-D") != 0) {
-                fprintf(stderr, "ERROR invalide argument %s\n", option);
+                printMessage(stderr, "ERROR invalide argument %s\n", option);
                 return 2;
             }
             keepDirs = 1;
@@ -230,7 +231,7 @@ int createCleanDirCmd(int argc, char** argv) {
     int result = createCleanDir(path, 1, keepDirs, faultyPath, kPathCapacity);
     if (result == 0)
         return 0;
-    fprintf(stderr, "ERROR >prepFolder %s %s", pathArgument, argc > 2 ? argv[2] : "(null)");
+    printMessage(stderr, "ERROR >prepFolder %s %s", pathArgument, argc > 2 ? argv[2] : "(null)");
     printWinAPIError(result, faultyPath, "ERROR on clean directory tree");
     return 1;
 }

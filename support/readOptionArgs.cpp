@@ -1,6 +1,7 @@
 #include "readOptionArgs.h"
 
-#include <cstdio>
+#include "../platform/platform.h"
+
 #include <cstring>
 
 namespace {
@@ -14,12 +15,12 @@ int readOptionArgs(int argc, char** argv, int first, const char* letters, Option
         if (strncmp(arg, "---", 3) == 0 || arg[0] == 0)
             continue;
         if (arg[0] != '-') {
-            fprintf(stderr, "ERROR-faulty-argument:%s", arg);
+            printMessage(stderr, "ERROR-faulty-argument:%s", arg);
             return kOptionError;
         }
         for (const char* letter = arg + 1; *letter; ++letter) {
             if (!strchr(letters, *letter)) {
-                fprintf(stderr, "ERROR unknown option %c in argument:%s", *letter, arg);
+                printMessage(stderr, "ERROR unknown option %c in argument:%s", *letter, arg);
                 return kOptionError;
             }
             apply(*letter, context);

@@ -7,7 +7,7 @@
 #pragma once
 
 // Called for each accepted letter, in the order the letters stand.
-typedef void (*OptionLetterFn)(char letter, void* context);
+using OptionLetterFn = void (*)(char letter, void* context);
 
 // Reads argv[first] to argv[argc - 1]; letters holds the accepted option letters. Returns 0 when
 // every argument is accepted. Otherwise writes "ERROR unknown option %c in argument:%s" or

@@ -6,6 +6,7 @@
 #include "winapi.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 
 namespace {
@@ -18,6 +19,17 @@ bool toPosix(LPCWSTR path, PosixPath& out) {
         return true;
     SetLastError(ERROR_INVALID_NAME);
     return false;
+}
+
+// The same, for a call on the entry itself: POSIX resolves a link named with a trailing "/",
+// where Windows reports and removes the link (a junction) itself.
+bool toPosixEntry(LPCWSTR path, PosixPath& out) {
+    if (!toPosix(path, out))
+        return false;
+    size_t n = strlen(out);
+    while (n > 1 && out[n - 1] == '/')
+        out[--n] = 0;
+    return true;
 }
 
 BOOL fail(const char* path) {
@@ -42,7 +54,7 @@ DWORD attributesOf(PosixAt at, const struct stat& st) {
 
 DWORD GetFileAttributesW(LPCWSTR fileName) {
     PosixPath path;
-    if (!toPosix(fileName, path))
+    if (!toPosixEntry(fileName, path))
         return INVALID_FILE_ATTRIBUTES;
     PosixAt at = posixAt(path);
     struct stat st;
@@ -62,7 +74,7 @@ BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
 
 BOOL RemoveDirectoryW(LPCWSTR pathName) {
     PosixPath path;
-    if (!toPosix(pathName, path))
+    if (!toPosixEntry(pathName, path))
         return FALSE;
     PosixAt at = posixAt(path);
     if (posixCalls.unlinkat(at.dirfd, at.path, AT_REMOVEDIR) == 0)

@@ -3,6 +3,7 @@
 
 #include "platform/platform.h"
 #include "testkit/testkit.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@ using namespace testkit;
 
 const char kUsage[] =
     "finalName PATH [-a|A] [-/] [{ -[--<*?>|{a|A|/}] }]\n"
-    " Version: 2026-11-12\n"
+    " Version: " TREEPREP_VERSION_TEXT "\n"
     " outputs the PATH with resolved symbolic link\n"
     " PATH can be written with slash or backslash, with or without slash/backslash on end\n"
     "  -a convert output path to to lower case\n"

@@ -76,6 +76,13 @@ TEST(WalkFinalPath, CompareModeMatchesSeparatorsAndCaseByThePlatformsRule) {
     }
 }
 
+TEST(WalkFinalPath, NoRoomAtAllWritesNothing) {
+    wchar_t buffer[2] = {kCanary, kCanary};
+    EXPECT_EQ(2, walkFinalPath("C:\\ab", buffer + 1, 0, 0, 0, 0));
+    EXPECT_EQ(kCanary, buffer[0]);
+    EXPECT_EQ(kCanary, buffer[1]);
+}
+
 TEST(WalkFinalPath, CompareModeWithoutRoomGivesNoVerdict) {
     wchar_t caller[] = L"C:\\ab";
     EXPECT_EQ(2, walkFinalPath("C:\\ab", caller, 4, 1, 0, 0));

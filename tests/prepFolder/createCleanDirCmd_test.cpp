@@ -2,6 +2,7 @@
 #include "prepFolder/prepFolder.h"
 
 #include "testkit/testkit.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,7 @@ using namespace testkit;
 const char kUsage[] =
     "\n"
     "prepFolder <dir-path> [-D]\n"
-    " Version: 2026-11-12\n"
+    " Version: " TREEPREP_VERSION_TEXT "\n"
     " Creates the Windows directory if not given inclusively its parent\n"
     " or cleans the given directory content, not following symbolic links to clean.\n"
     " But if the given directory is a symbolic link by itself, its content is cleaned.\n"
@@ -219,10 +220,10 @@ TEST(PrepFolderCommand, RefusedDeletionIsReported) {
     const fs::path d = filledDir(t);
     posixCalls.unlinkat = refuseEveryFileUnlink;
     std::string path = d.string();
-    char* argv[] = {const_cast<char*>("prepFolder"), path.data(), nullptr};
     int exitCode;
     std::string out, err;
     {
+        char* argv[] = {const_cast<char*>("prepFolder"), path.data(), nullptr};
         CapturedOutput output;
         exitCode = createCleanDirCmd(2, argv);
         out = output.out();

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #if !defined(_WIN32)
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -229,17 +230,10 @@ HANDLE inheritableFile(const fs::path& path) {
                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-} // namespace
-
-ProcessResult run(const std::string& command, const std::vector<std::string>& args,
-                  const fs::path& workDir) {
+// Runs commandLine as CreateProcess parses it, with standard output and error captured.
+ProcessResult runCommandLine(std::string commandLine, const fs::path& workDir) {
     TempDir capture;
     ProcessResult result;
-    std::string commandLine = quoteArgument(commandPath(command).string());
-    for (const std::string& arg : args) {
-        commandLine += ' ';
-        commandLine += quoteArgument(arg);
-    }
     HANDLE out = inheritableFile(capture / "out");
     HANDLE err = inheritableFile(capture / "err");
     STARTUPINFOA startup{};
@@ -268,13 +262,37 @@ ProcessResult run(const std::string& command, const std::vector<std::string>& ar
     return result;
 }
 
-#else
+} // namespace
 
 ProcessResult run(const std::string& command, const std::vector<std::string>& args,
                   const fs::path& workDir) {
+    std::string commandLine = quoteArgument(commandPath(command).string());
+    for (const std::string& arg : args) {
+        commandLine += ' ';
+        commandLine += quoteArgument(arg);
+    }
+    return runCommandLine(commandLine, workDir);
+}
+
+ProcessResult runShell(const std::string& line, const fs::path& workDir) {
+    return runCommandLine("cmd.exe /c " + line, workDir);
+}
+
+void prependToPath(const fs::path& dir) {
+    std::string value(GetEnvironmentVariableA("PATH", nullptr, 0), '\0');
+    value.resize(GetEnvironmentVariableA("PATH", value.data(), static_cast<DWORD>(value.size())));
+    SetEnvironmentVariableA("PATH", (dir.string() + (value.empty() ? "" : ";" + value)).c_str());
+}
+
+#else
+
+namespace {
+
+// Runs program with args (narrow, passed unchanged), with standard output and error captured.
+ProcessResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                         const fs::path& workDir) {
     TempDir capture;
     ProcessResult result;
-    const std::string program = commandPath(command).string();
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& arg : args)
@@ -302,6 +320,25 @@ ProcessResult run(const std::string& command, const std::vector<std::string>& ar
     result.out = readFile(outPath);
     result.err = readFile(errPath);
     return result;
+}
+
+} // namespace
+
+ProcessResult run(const std::string& command, const std::vector<std::string>& args,
+                  const fs::path& workDir) {
+    return runProgram(commandPath(command).string(), args, workDir);
+}
+
+ProcessResult runShell(const std::string& line, const fs::path& workDir) {
+    return runProgram("/bin/sh", {"-c", line}, workDir);
+}
+
+void prependToPath(const fs::path& dir) {
+    const char* value = getenv("PATH");
+    std::string path = dir.string();
+    if (value && *value)
+        path += ":" + std::string(value);
+    setenv("PATH", path.c_str(), 1);
 }
 
 #endif

@@ -78,6 +78,11 @@ fs::path commandPath(const std::string& name);
 // Runs the command with args (narrow, passed unchanged) in workDir (empty: the current one).
 ProcessResult run(const std::string& command, const std::vector<std::string>& args,
                   const fs::path& workDir = {});
+// Runs line through the system's command interpreter ("cmd.exe /c" on Windows, "/bin/sh -c"
+// elsewhere) in workDir (empty: the current one).
+ProcessResult runShell(const std::string& line, const fs::path& workDir = {});
+// Puts dir in front of this process's PATH, which the processes it starts inherit.
+void prependToPath(const fs::path& dir);
 
 // Captures what the code under test writes to standard output and standard error in-process.
 // The text is read back in text mode, so line ends are "\n" on both legs (the process tests

@@ -1,0 +1,137 @@
+# Checks one package of the "package" preset (cmake -P, run by its test step).
+#   PACKAGE_DIR  where CPack put the packages        KIND     windows or linux
+#   VERSION      the project version                 DOCS     the docs/ folder of the sources
+#   EXAMPLES     the examples/ folder of the sources
+#   RUNNER       wine for the .exe (empty: none)     OBJDUMP  objdump for the package's binaries
+# Unpacks the package into a directory of its own, compares its files with the installation
+# rules, then copies each command alone into an empty directory and runs it from there: its
+# usage text with the version, and one real run. The binaries must be stripped; the .exe must
+# import KERNEL32.dll and msvcrt.dll only and stay under 150 KiB.
+cmake_minimum_required(VERSION 3.25)
+
+string(RANDOM LENGTH 10 suffix)
+set(work "${CMAKE_CURRENT_BINARY_DIR}/check-package-${KIND}-${suffix}")
+
+function(fail text)
+  file(REMOVE_RECURSE "${work}")
+  message(FATAL_ERROR "${text}")
+endfunction()
+
+# The version as the usage texts show it: 2026.11.12 -> 2026-11-12.
+string(REPLACE "." ";" parts "${VERSION}")
+list(POP_FRONT parts versionText)
+foreach(part IN LISTS parts)
+  string(LENGTH "${part}" length)
+  if(length EQUAL 1)
+    set(part "0${part}")
+  endif()
+  string(APPEND versionText "-${part}")
+endforeach()
+
+if(KIND STREQUAL "windows")
+  set(glob "treeprep-${VERSION}-win64.zip")
+  set(exe ".exe")
+else()
+  set(glob "treeprep-${VERSION}-Linux-*.tar.gz")
+  set(exe "")
+endif()
+file(GLOB archive "${PACKAGE_DIR}/${glob}")
+list(LENGTH archive count)
+if(NOT count EQUAL 1)
+  fail("expected one package ${PACKAGE_DIR}/${glob}, found: '${archive}'")
+endif()
+get_filename_component(top "${archive}" NAME)
+string(REGEX REPLACE "\\.(zip|tar\\.gz)$" "" top "${top}")
+
+file(MAKE_DIRECTORY "${work}/unpacked")
+execute_process(COMMAND "${CMAKE_COMMAND}" -E tar xf "${archive}"
+                WORKING_DIRECTORY "${work}/unpacked" RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  fail("cannot unpack ${archive}: ${result}")
+endif()
+
+# Exactly the commands, the README, the pages of docs/ and the examples.
+set(expected "${top}/share/doc/treeprep/README.md")
+foreach(command prepFolder mountDir finalName)
+  list(APPEND expected "${top}/bin/${command}${exe}")
+endforeach()
+file(GLOB pages RELATIVE "${DOCS}" "${DOCS}/*.md" "${DOCS}/*.png" "${DOCS}/*.svg" "${DOCS}/*.jpg")
+foreach(page IN LISTS pages)
+  list(APPEND expected "${top}/share/doc/treeprep/docs/${page}")
+endforeach()
+file(GLOB_RECURSE examples LIST_DIRECTORIES false RELATIVE "${EXAMPLES}" "${EXAMPLES}/*")
+list(REMOVE_ITEM examples ".gitattributes")
+foreach(example IN LISTS examples)
+  list(APPEND expected "${top}/share/doc/treeprep/examples/${example}")
+endforeach()
+file(GLOB_RECURSE found LIST_DIRECTORIES false RELATIVE "${work}/unpacked" "${work}/unpacked/*")
+list(SORT expected)
+list(SORT found)
+if(NOT found STREQUAL expected)
+  string(REPLACE ";" "\n  " found "${found}")
+  string(REPLACE ";" "\n  " expected "${expected}")
+  fail("files of ${archive}:\n  ${found}\nexpected:\n  ${expected}")
+endif()
+
+foreach(command prepFolder mountDir finalName)
+  set(binary "${work}/unpacked/${top}/bin/${command}${exe}")
+  file(SIZE "${binary}" size)
+  math(EXPR kib "(${size} + 1023) / 1024")
+  message(STATUS "${command}${exe}: ${size} bytes (${kib} KiB)")
+  if(KIND STREQUAL "windows" AND size GREATER 153600)
+    fail("${command}.exe has ${size} bytes, more than 150 KiB")
+  endif()
+
+  execute_process(COMMAND "${OBJDUMP}" -t "${binary}" OUTPUT_VARIABLE symbols
+                  RESULT_VARIABLE result)
+  if(NOT result EQUAL 0 OR NOT symbols MATCHES "no symbols")
+    fail("${command}${exe} is not stripped (${OBJDUMP} -t: ${result})")
+  endif()
+  if(KIND STREQUAL "windows")
+    execute_process(COMMAND "${OBJDUMP}" -p "${binary}" OUTPUT_VARIABLE headers)
+    string(REGEX MATCHALL "DLL Name: [^\r\n]*" imports "${headers}")
+    if(NOT imports STREQUAL "DLL Name: KERNEL32.dll;DLL Name: msvcrt.dll")
+      fail("${command}.exe imports: ${imports}")
+    endif()
+  endif()
+
+  # Alone in an empty directory: nothing beside it to load.
+  set(alone "${work}/alone-${command}")
+  file(MAKE_DIRECTORY "${alone}")
+  file(COPY "${binary}" DESTINATION "${alone}")
+  execute_process(COMMAND ${RUNNER} "./${command}${exe}" WORKING_DIRECTORY "${alone}"
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(FIND "${out}" "${command} " name)
+  string(FIND "${out}" " Version: ${versionText}" version)
+  if(NOT result EQUAL 0 OR name EQUAL -1 OR version EQUAL -1 OR NOT err STREQUAL "")
+    fail("${command}${exe} alone, without arguments: exit ${result}\n${out}\n${err}")
+  endif()
+endforeach()
+
+# One real run each: prepFolder makes a directory, mountDir links to it (under Wine its
+# documented refusal, as Wine cannot set junctions), finalName names it.
+set(alone "${work}/alone-prepFolder")
+execute_process(COMMAND ${RUNNER} "./prepFolder${exe}" "./made/here" WORKING_DIRECTORY "${alone}"
+                RESULT_VARIABLE result ERROR_VARIABLE err)
+if(NOT result EQUAL 0 OR NOT IS_DIRECTORY "${alone}/made/here")
+  fail("prepFolder${exe} ./made/here: exit ${result}, ${err}")
+endif()
+file(REAL_PATH "${alone}/made/here" target)
+execute_process(COMMAND ${RUNNER} "./finalName${exe}" "${target}" -/
+                WORKING_DIRECTORY "${work}/alone-finalName" RESULT_VARIABLE result
+                OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT result EQUAL 0 OR NOT out MATCHES "/made/here$")
+  fail("finalName${exe} ${target} -/: exit ${result}, '${out}' ${err}")
+endif()
+execute_process(COMMAND ${RUNNER} "./mountDir${exe}" "./link" "${target}"
+                WORKING_DIRECTORY "${work}/alone-mountDir" RESULT_VARIABLE result
+                ERROR_VARIABLE err)
+if(KIND STREQUAL "windows" AND RUNNER)
+  if(NOT result EQUAL 1 OR NOT err MATCHES "^ERROR set Junction, Windows error: 50: ")
+    fail("mountDir.exe under Wine: expected its refusal (exit 1, error 50), got ${result}: ${err}")
+  endif()
+elseif(NOT result EQUAL 0 OR NOT IS_DIRECTORY "${work}/alone-mountDir/link/")
+  fail("mountDir${exe} ./link ${target}: exit ${result}, ${err}")
+endif()
+
+file(REMOVE_RECURSE "${work}")

@@ -1,0 +1,19 @@
+# How the code of the three commands is compiled and linked (the tests keep the defaults).
+#
+# The commands use neither exceptions nor RTTI: -fno-exceptions and -fno-rtti keep it so (a throw
+# or a dynamic_cast no longer compiles) and leave out their tables. Each function and object in a
+# section of its own lets the linker drop what no command calls (--gc-sections). Release builds
+# are stripped of their symbols.
+set(TREEPREP_COMMANDS prepFolder finalName mountDir)
+set(TREEPREP_COMMAND_CODE platform support prepFolderOps finalNameOps mountDirOps
+    ${TREEPREP_COMMANDS})
+
+if(NOT MSVC)
+  foreach(target IN LISTS TREEPREP_COMMAND_CODE)
+    target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti -ffunction-sections
+                                             -fdata-sections)
+  endforeach()
+  foreach(command IN LISTS TREEPREP_COMMANDS)
+    target_link_options(${command} PRIVATE -Wl,--gc-sections $<$<CONFIG:Release,MinSizeRel>:-s>)
+  endforeach()
+endif()

@@ -1,0 +1,62 @@
+// The argument vector of a command run by a fuzz target, and how the commands read it.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fuzz {
+
+// argv[0] is the command's name, then the arguments; argv[argc] is null.
+class CommandLine {
+  public:
+    CommandLine(const char* command, const std::vector<std::string>& args)
+        : storage_(args.begin(), args.end()) {
+        storage_.insert(storage_.begin(), command);
+        for (std::string& s : storage_)
+            pointers_.push_back(s.data());
+        pointers_.push_back(nullptr);
+    }
+    int argc() const { return static_cast<int>(storage_.size()); }
+    char** argv() { return pointers_.data(); }
+
+  private:
+    std::vector<std::string> storage_;
+    std::vector<char*> pointers_;
+};
+
+// An option argument that is skipped: empty, or a "---" comment.
+inline bool isSkippedOption(std::string_view arg) {
+    return arg.empty() || arg.substr(0, 3) == "---";
+}
+
+// The option letters of args[first..] as readOptionArgs accepts them, in order; false when an
+// argument is faulty or holds a letter outside letters.
+inline bool optionLetters(const std::vector<std::string>& args, size_t first,
+                          std::string_view letters, std::string& accepted) {
+    for (size_t i = first; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (isSkippedOption(arg))
+            continue;
+        if (arg[0] != '-')
+            return false;
+        for (char letter : std::string_view(arg).substr(1)) {
+            if (letters.find(letter) == std::string_view::npos)
+                return false;
+            accepted += letter;
+        }
+    }
+    return true;
+}
+
+// The bytes the POSIX layer hands to the file system for a path argument: a backslash is a
+// separator, every other byte stays.
+inline std::string layerPath(std::string_view arg) {
+    std::string path(arg);
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    return path;
+}
+
+} // namespace fuzz

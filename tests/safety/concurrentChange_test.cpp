@@ -1,0 +1,350 @@
+// prepFolder as a process cleans a large tree while a thread of the test keeps creating,
+// deleting and renaming files and directories inside it. The command may fail (an entry gone
+// or added under its hands) but must end in time, with 0 or 1 and a report, never by a signal,
+// and nothing beside the tree may change.
+#include "safety/treeState.h"
+#include "testkit/testkit.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <set>
+#include <thread>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+using namespace testkit;
+using namespace std::chrono_literals;
+
+constexpr auto kLimit = 60s; // generous: the command normally needs a second or two
+
+struct Ended {
+    bool inTime = false;
+    int signal = 0; // POSIX: the signal that ended the command
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// Starts the command; waits for it at most limit, then kills it.
+class Process {
+  public:
+    Process(const std::string& command, const std::vector<std::string>& args) {
+        const std::string program = commandPath(command).string();
+#if defined(_WIN32)
+        std::string commandLine = "\"" + program + "\"";
+        for (const std::string& arg : args)
+            commandLine += " \"" + arg + "\""; // the test's paths hold no quotes
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        out_ = CreateFileW((capture_ / "out").wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                           &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        err_ = CreateFileW((capture_ / "err").wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                           &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = out_;
+        startup.hStdError = err_;
+        if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                            nullptr, &startup, &process_))
+            ADD_FAILURE() << "cannot start " << commandLine << ", error " << GetLastError();
+#else
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        const std::string outPath = (capture_ / "out").string();
+        const std::string errPath = (capture_ / "err").string();
+        child_ = fork();
+        if (child_ == 0) {
+            int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+                _exit(126);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        if (child_ < 0)
+            ADD_FAILURE() << "cannot start " << program;
+#endif
+    }
+
+    Ended wait(std::chrono::seconds limit) {
+        Ended ended;
+#if defined(_WIN32)
+        if (WaitForSingleObject(process_.hProcess, static_cast<DWORD>(limit.count() * 1000)) ==
+            WAIT_OBJECT_0) {
+            ended.inTime = true;
+        } else {
+            TerminateProcess(process_.hProcess, 99);
+            WaitForSingleObject(process_.hProcess, INFINITE);
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(process_.hProcess, &code);
+        ended.exitCode = static_cast<int>(code);
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+        CloseHandle(out_);
+        CloseHandle(err_);
+#else
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        pid_t done = 0;
+        while ((done = waitpid(child_, &status, WNOHANG)) == 0 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(5ms);
+        if (done == 0) {
+            kill(child_, SIGKILL);
+            waitpid(child_, &status, 0);
+        } else {
+            ended.inTime = done == child_;
+        }
+        if (WIFSIGNALED(status))
+            ended.signal = WTERMSIG(status);
+        else if (WIFEXITED(status))
+            ended.exitCode = WEXITSTATUS(status);
+#endif
+        ended.out = readFile(capture_ / "out");
+        ended.err = readFile(capture_ / "err");
+        return ended;
+    }
+
+  private:
+    TempDir capture_;
+#if defined(_WIN32)
+    PROCESS_INFORMATION process_{};
+    HANDLE out_ = INVALID_HANDLE_VALUE, err_ = INVALID_HANDLE_VALUE;
+#else
+    pid_t child_ = -1;
+#endif
+};
+
+struct Shape {
+    int dirs, subs, files; // tree/d<i>/s<j>/f<k>
+};
+
+// Linux cleans 20,000 files in a blink; Wine deletes slowly, so a few hundred there.
+const Shape kShape = onWindows ? Shape{4, 5, 15} : Shape{20, 10, 100};
+
+std::string name(const char* prefix, int n) {
+    std::string text = prefix;
+    text += std::to_string(n);
+    return text;
+}
+
+// On POSIX most names are hard links to the files of tree/d0/s0: a new inode costs up to a
+// millisecond on some file systems, a new name a few microseconds, and the command removes
+// either alike.
+void makeTree(const fs::path& tree) {
+    const fs::path first = tree / "d0" / "s0";
+    for (int d = 0; d < kShape.dirs; ++d)
+        for (int s = 0; s < kShape.subs; ++s) {
+            const fs::path sub = tree / name("d", d) / name("s", s);
+            fs::create_directories(sub);
+            for (int f = 0; f < kShape.files; ++f) {
+                if (onWindows || sub == first)
+                    writeFile(sub / name("f", f), name("content ", f));
+                else
+                    fs::create_hard_link(first / name("f", f), sub / name("f", f));
+            }
+        }
+}
+
+// How the tree changes while the command runs.
+struct Changes {
+    unsigned seed;
+    std::chrono::microseconds pause; // between two changes: a slower pace lets the command get
+                                     // further before it meets one
+    fs::path linkTarget;             // not empty: sub-directories also turn into links to it
+};
+
+// Keeps changing the tree from a thread of its own until stopped: new files and directories
+// (never a missing parent: it does not bring back what the command removed), removals of its own
+// and of the original entries, renamed sub-directories and (with a link target) sub-directories
+// moved aside with a link to the target put in their place. Counts the changes that took effect.
+class Churn {
+  public:
+    Churn(const fs::path& tree, const Changes& changes)
+        : tree_(tree), changes_(changes), thread_([this] { run(); }) {}
+    ~Churn() { stop(); }
+    void stop() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    long done() const { return done_; }
+
+  private:
+    fs::path tree_;
+    Changes changes_;
+    std::atomic<bool> stop_{false};
+    std::atomic<long> done_{0};
+    std::thread thread_;
+
+    static bool write(const fs::path& path) {
+        std::ofstream file(path, std::ios::binary);
+        file << "churn";
+        return static_cast<bool>(file);
+    }
+
+    void run() {
+        std::mt19937 rng(changes_.seed);
+        auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+        std::vector<fs::path> made;
+        std::set<fs::path> linked; // never written to nor removed through by the churn itself
+        for (int n = 0; !stop_; ++n) {
+            std::error_code ec;
+            const fs::path dir = tree_ / name("d", below(kShape.dirs));
+            const fs::path sub = dir / name("s", below(kShape.subs));
+            const fs::path fresh = dir / name("c", n);
+            bool done = false;
+            switch (below(changes_.linkTarget.empty() ? 6 : 7)) {
+            case 0:
+                if (!linked.count(sub) && write(sub / name("c", n)))
+                    made.push_back(sub / name("c", n)), done = true;
+                break;
+            case 1:
+                done = fs::create_directory(fresh, ec) && write(fresh / "a") &&
+                       fs::create_directory(fresh / "b", ec) && write(fresh / "b" / "c");
+                made.push_back(fresh);
+                break;
+            case 2:
+                done = fs::create_directory(tree_ / name("c", n), ec) &&
+                       write(tree_ / name("c", n) / "x");
+                made.push_back(tree_ / name("c", n));
+                break;
+            case 3:
+                if (!made.empty()) {
+                    const size_t i = rng() % made.size();
+                    done = fs::remove_all(made[i], ec) > 0;
+                    made.erase(made.begin() + static_cast<long>(i));
+                }
+                break;
+            case 4:
+                if (!linked.count(sub))
+                    done = fs::remove(sub / name("f", below(kShape.files)), ec);
+                break;
+            case 5:
+                if (!linked.count(sub)) {
+                    fs::rename(sub, dir / name("r", n), ec);
+                    done = !ec;
+                }
+                break;
+            case 6:
+                if (!linked.count(sub)) {
+                    fs::rename(sub, dir / name("r", n), ec);
+                    if (!ec)
+                        fs::create_directory_symlink(changes_.linkTarget, sub, ec);
+                    done = !ec;
+                    linked.insert(sub);
+                    std::erase_if(made,
+                                  [&sub](const fs::path& p) { return p.parent_path() == sub; });
+                }
+                break;
+            }
+            if (done)
+                ++done_;
+            if (changes_.pause.count() > 0)
+                std::this_thread::sleep_for(changes_.pause);
+        }
+    }
+};
+
+// Data beside the tree: the command is never to change any of it.
+void makeSentinels(const TempDir& t) {
+    fs::create_directories(t / "sentinel" / "sub");
+    writeFile(t / "sentinel" / "keep.txt", "sentinel one");
+    writeFile(t / "sentinel" / "sub" / "deep.txt", "sentinel two");
+    writeFile(t / "sentinel" / "ro.txt", "read-only sentinel");
+    makeReadOnly(t / "sentinel" / "ro.txt");
+    writeFile(t / "beside.txt", std::string("beside\0the tree", 15));
+    fs::create_directory(t / "tree2");
+    writeFile(t / "tree2" / "f0", "a name like those inside the tree");
+}
+
+// One round: prepFolder cleans the tree while it changes, then once more after.
+void cleanWhileChanging(Changes changes) {
+    TempDir t;
+    makeSentinels(t);
+    const fs::path tree = t / "tree";
+    makeTree(tree);
+    if (!changes.linkTarget.empty())
+        changes.linkTarget = t.path() / changes.linkTarget;
+    const safety::TreeState before = safety::without(safety::readTree(t.path()), "tree");
+
+    Churn churn(tree, changes);
+    const long changesBefore = churn.done();
+    Process command("prepFolder", {tree.string()});
+    const Ended ended = command.wait(kLimit);
+    const long changesDuring = churn.done() - changesBefore;
+    churn.stop();
+
+    ASSERT_TRUE(ended.inTime) << "prepFolder still ran after " << kLimit.count()
+                              << " s and was killed";
+    EXPECT_EQ(0, ended.signal) << "prepFolder ended by a signal";
+    EXPECT_GT(changesDuring, 0) << "the tree did not change while prepFolder ran";
+    EXPECT_EQ("", ended.out);
+    if (ended.exitCode == 1) {
+        const std::string head =
+            "ERROR >prepFolder " + tree.string() + " (null)ERROR on clean directory tree, ";
+        EXPECT_EQ(head, ended.err.substr(0, head.size()));
+    } else {
+        EXPECT_EQ(0, ended.exitCode) << ended.err;
+        EXPECT_EQ("", ended.err);
+    }
+    std::cout << "exit " << ended.exitCode << " after " << changesDuring << " changes"
+              << (ended.err.empty() ? "\n" : ": ") << ended.err << std::flush;
+    EXPECT_EQ("", safety::differences(before, safety::without(safety::readTree(t.path()), "tree")))
+        << "beside the tree";
+
+    // Left alone, whatever the changes left behind goes (links as links).
+    const Ended again = Process("prepFolder", {tree.string()}).wait(kLimit);
+    EXPECT_TRUE(again.inTime);
+    EXPECT_EQ(0, again.exitCode) << again.err;
+    EXPECT_TRUE(fs::is_directory(tree) && listNames(tree).empty());
+    EXPECT_EQ("", safety::differences(before, safety::without(safety::readTree(t.path()), "tree")))
+        << "beside the tree, after the second run";
+}
+
+// Wine's server is shared with the command: the changes there leave it some room.
+const std::vector<std::chrono::microseconds> kPaces =
+    onWindows ? std::vector<std::chrono::microseconds>{1000us, 200us}
+              : std::vector<std::chrono::microseconds>{0us, 300us};
+
+TEST(SafetyConcurrentChange, FilesAndDirectoriesComeAndGo) {
+    unsigned seed = 1;
+    for (auto pause : kPaces) {
+        SCOPED_TRACE("changes seed " + std::to_string(seed) + ", pause " +
+                     std::to_string(pause.count()) + " us");
+        cleanWhileChanging({seed++, pause, {}});
+    }
+}
+
+TEST(SafetyConcurrentChange, SubDirectoriesTurnIntoLinksOutside) {
+    if (!canMakeLinks())
+        GTEST_SKIP() << "needs symbolic links, which the tests do not make under Wine (deleting "
+                        "a Unix link to a file there deletes its target)";
+    unsigned seed = 101;
+    const char* targets[] = {"sentinel", "tree2"};
+    for (auto pause : kPaces) {
+        const char* target = targets[seed % 2];
+        SCOPED_TRACE("changes seed " + std::to_string(seed) + ", pause " +
+                     std::to_string(pause.count()) + " us, links to " + target);
+        cleanWhileChanging({seed++, pause, target});
+    }
+}
+
+} // namespace
