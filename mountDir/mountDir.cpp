@@ -87,7 +87,9 @@ const char usageText[] =
     " returns 0 success, 1=link path cannot be created, 2= target-path is faulty.\n"
     " on error a dedicated error message is written to stderr including the faulty path or file\n";
 
-bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool isSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
 
 // Whether a full path names a root, which has no parent and can never become a link: a drive
 // ("C:\"), "/" on POSIX, or a network share ("\\server\share").
