@@ -3,7 +3,9 @@
 # The commands use neither exceptions nor RTTI: -fno-exceptions and -fno-rtti keep it so (a throw
 # or a dynamic_cast no longer compiles) and leave out their tables. Each function and object in a
 # section of its own lets the linker drop what no command calls (--gc-sections). Release builds
-# are stripped of their symbols.
+# are stripped of their symbols. On Linux they are linked statically: a command is started
+# thousands of times in a build, and the dynamic loader's work would cost it about a third of its
+# start-up (measured against a static program that does nothing).
 set(TREEPREP_COMMANDS prepFolder finalName mountDir)
 set(TREEPREP_COMMAND_CODE platform support prepFolderOps finalNameOps mountDirOps
     ${TREEPREP_COMMANDS})
@@ -14,6 +16,7 @@ if(NOT MSVC)
                                              -fdata-sections)
   endforeach()
   foreach(command IN LISTS TREEPREP_COMMANDS)
-    target_link_options(${command} PRIVATE -Wl,--gc-sections $<$<CONFIG:Release,MinSizeRel>:-s>)
+    target_link_options(${command} PRIVATE -Wl,--gc-sections $<$<CONFIG:Release,MinSizeRel>:-s>
+                        $<$<AND:$<CONFIG:Release,MinSizeRel>,$<PLATFORM_ID:Linux>>:-static>)
   endforeach()
 endif()

@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include "../narrow.h"
+
 #include "errors.h"
 #include "winapi.h"
 
@@ -139,5 +141,14 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int cbMult
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
+    return n;
+}
+
+// Messages name paths as the exact bytes they were decoded from, whatever the locale.
+int narrowCharacter(wchar_t c, char (&out)[kNarrowCharacterBytes], mbstate_t&) {
+    unsigned char bytes[4];
+    int n = posixEncodeChar(c, bytes, Wide::Message);
+    for (int i = 0; i < n; ++i)
+        out[i] = static_cast<char>(bytes[i]);
     return n;
 }

@@ -1,8 +1,14 @@
-// Formatted messages for POSIX. glibc's %ls converts through the locale and, in the start-up
-// "C" locale, stops the whole message at the first non-ASCII character; here a wide path is
-// written as the exact bytes it was decoded from instead.
-#include "../platform.h"
-#include "text.h"
+// Formatted messages, written by us rather than by the runtime's printf family.
+//
+// The commands use a handful of conversions. mingw's own printf would link its whole formatting
+// engine (floating point included) into every command, and msvcrt's drops the rest of the
+// message when a %ls argument holds a character it cannot convert; glibc's %ls, in the start-up
+// "C" locale, stops the whole message at the first non-ASCII character. Here a wide string is
+// written character by character in its narrow form (narrow.h): the first character without one
+// ends that argument, and the rest of the message is still written.
+#include "platform.h"
+
+#include "narrow.h"
 
 #include <cstdarg>
 #include <cstring>
@@ -44,6 +50,21 @@ void putUnsigned(Out& out, unsigned long long v, bool negative) {
     out.put(digits + sizeof digits - n, n);
 }
 
+void putWide(Out& out, const wchar_t* ws) {
+    if (!ws) {
+        out.put("(null)", 6);
+        return;
+    }
+    mbstate_t state{};
+    for (; *ws; ++ws) {
+        char bytes[kNarrowCharacterBytes];
+        int n = narrowCharacter(*ws, bytes, state);
+        if (n == 0)
+            return; // like the runtime's %ls: the rest of this argument is dropped
+        out.put(bytes, static_cast<size_t>(n));
+    }
+}
+
 } // namespace
 
 int printMessage(FILE* stream, const char* format, ...) {
@@ -65,18 +86,7 @@ int printMessage(FILE* stream, const char* format, ...) {
             out.put(s, strlen(s));
         } else if (f[0] == 'l' && f[1] == 's') {
             ++f;
-            const wchar_t* ws = va_arg(args, const wchar_t*);
-            if (!ws) {
-                out.put("(null)", 6);
-                continue;
-            }
-            for (; *ws; ++ws) {
-                unsigned char bytes[4];
-                int n = posixEncodeChar(*ws, bytes, Wide::Message);
-                if (n == 0)
-                    break; // like the runtime's %ls: the rest of this argument is dropped
-                out.put(reinterpret_cast<const char*>(bytes), static_cast<size_t>(n));
-            }
+            putWide(out, va_arg(args, const wchar_t*));
         } else if (*f == 'd') {
             int v = va_arg(args, int);
             putUnsigned(out, v < 0 ? 0ull - static_cast<unsigned long long>(v) : v, v < 0);

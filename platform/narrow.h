@@ -1,0 +1,11 @@
+// The one thing about message output that differs between the legs: the narrow form of a wide
+// character of a path.
+#pragma once
+
+#include <cwchar>
+
+constexpr int kNarrowCharacterBytes = 8;
+
+// Writes the narrow form of c into out and returns its length in bytes; 0 when c has none, which
+// ends the argument it stands in. state carries a conversion's shift state along one argument.
+int narrowCharacter(wchar_t c, char (&out)[kNarrowCharacterBytes], mbstate_t& state);
