@@ -11,8 +11,6 @@
 
 namespace {
 
-typedef char PosixPath[kPosixPathBytes + 1];
-
 // Converts path for the file system, or sets ERROR_INVALID_NAME.
 bool toPosix(LPCWSTR path, PosixPath& out) {
     if (path && posixPath(path, out))
@@ -21,14 +19,15 @@ bool toPosix(LPCWSTR path, PosixPath& out) {
     return false;
 }
 
-// The same, for a call on the entry itself: POSIX resolves a link named with a trailing "/",
-// where Windows reports and removes the link (a junction) itself.
-bool toPosixEntry(LPCWSTR path, PosixPath& out) {
-    if (!toPosix(path, out))
+// The same for a call on the entry itself, through an open search where it is one of its
+// entries. POSIX resolves a link named with a trailing "/", where Windows reports and removes
+// the link (a junction) itself: such separators are dropped.
+bool toPosixEntry(LPCWSTR path, PosixPath& buffer, PosixAt& at) {
+    if (!posixAt(path, buffer, at))
         return false;
-    size_t n = strlen(out);
-    while (n > 1 && out[n - 1] == '/')
-        out[--n] = 0;
+    size_t n = strlen(buffer);
+    while (n > 1 && buffer[n - 1] == '/')
+        buffer[--n] = 0;
     return true;
 }
 
@@ -54,9 +53,9 @@ DWORD attributesOf(PosixAt at, const struct stat& st) {
 
 DWORD GetFileAttributesW(LPCWSTR fileName) {
     PosixPath path;
-    if (!toPosixEntry(fileName, path))
+    PosixAt at;
+    if (!toPosixEntry(fileName, path, at))
         return INVALID_FILE_ATTRIBUTES;
-    PosixAt at = posixAt(path);
     struct stat st;
     if (posixCalls.fstatat(at.dirfd, at.path, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         fail(path);
@@ -74,9 +73,9 @@ BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
 
 BOOL RemoveDirectoryW(LPCWSTR pathName) {
     PosixPath path;
-    if (!toPosixEntry(pathName, path))
+    PosixAt at;
+    if (!toPosixEntry(pathName, path, at))
         return FALSE;
-    PosixAt at = posixAt(path);
     if (posixCalls.unlinkat(at.dirfd, at.path, AT_REMOVEDIR) == 0)
         return TRUE;
     int err = errno;
@@ -99,8 +98,8 @@ BOOL RemoveDirectoryW(LPCWSTR pathName) {
 
 BOOL DeleteFileW(LPCWSTR fileName) {
     PosixPath path;
-    if (!toPosix(fileName, path))
+    PosixAt at;
+    if (!posixAt(fileName, path, at))
         return FALSE;
-    PosixAt at = posixAt(path);
     return posixCalls.unlinkat(at.dirfd, at.path, 0) == 0 ? TRUE : fail(path);
 }

@@ -25,8 +25,8 @@ struct SearchSlot {
     SearchSlot* outer; // the search that was innermost when this one opened
     long next;
     long end;
-    size_t directoryLength; // of directory, which ends in "/"
-    char directory[kPosixPathBytes + 2];
+    size_t prefixLength;      // of prefix: the directory as the search pattern spells it, with the
+    wchar_t prefix[MAX_PATH]; // separator before the "*"
     alignas(8) char entries[kEntryBufferBytes];
 };
 
@@ -80,33 +80,33 @@ bool isSeparator(wchar_t c) {
 
 // The name of path below the innermost search's directory, or null when it is not a direct
 // entry there.
-const char* nameBelowInnermost(const char* path, size_t length) {
-    if (!innermost || length <= innermost->directoryLength)
+const wchar_t* nameBelowInnermost(const wchar_t* path) {
+    if (!innermost || wcsncmp(path, innermost->prefix, innermost->prefixLength) != 0)
         return nullptr;
-    if (memcmp(path, innermost->directory, innermost->directoryLength) != 0)
+    const wchar_t* name = path + innermost->prefixLength;
+    if (!*name)
         return nullptr;
-    const char* name = path + innermost->directoryLength;
-    return strchr(name, '/') ? nullptr : name;
+    for (const wchar_t* c = name; *c; ++c)
+        if (isSeparator(*c))
+            return nullptr;
+    return name;
 }
 
 } // namespace
 
-PosixAt posixAt(const char* path) {
-    const char* name = nameBelowInnermost(path, strlen(path));
-    return name ? PosixAt{innermost->fd, name} : PosixAt{AT_FDCWD, path};
+bool posixAt(LPCWSTR path, PosixPath& buffer, PosixAt& at) {
+    const wchar_t* name = path ? nameBelowInnermost(path) : nullptr;
+    if (!path || !posixPath(name ? name : path, buffer)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    at = PosixAt{name ? innermost->fd : AT_FDCWD, buffer};
+    return true;
 }
 
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
     size_t n = fileName ? wcslen(fileName) : 0;
     if (n < 2 || fileName[n - 1] != L'*' || !isSeparator(fileName[n - 2]) || n > MAX_PATH) {
-        SetLastError(ERROR_INVALID_NAME);
-        return INVALID_HANDLE_VALUE;
-    }
-    wchar_t directory[MAX_PATH + 1];
-    wmemcpy(directory, fileName, n - 1);
-    directory[n - 1] = 0;
-    char path[kPosixPathBytes + 1];
-    if (!posixPath(directory, path)) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
@@ -118,28 +118,34 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
     // A sub-directory met in the search around it is opened through that search's descriptor and
     // never through a link that has taken its place since; any other directory by its path, a
     // link followed.
-    size_t length = strlen(path);
-    char name[kPosixPathBytes + 1];
-    size_t nameLength = length;
-    while (nameLength > 0 && path[nameLength - 1] == '/')
-        --nameLength;
-    memcpy(name, path, nameLength);
-    name[nameLength] = 0;
-    const char* entry = nameBelowInnermost(name, nameLength);
-    int fd = entry ? posixCalls.openat(innermost->fd, entry, O_RDONLY | O_DIRECTORY | O_NOFOLLOW)
+    wchar_t directory[MAX_PATH + 1];
+    size_t length = n - 1;
+    while (length > 0 && isSeparator(fileName[length - 1]))
+        --length;
+    wmemcpy(directory, fileName, length);
+    directory[length] = 0;
+    const wchar_t* entry = nameBelowInnermost(directory);
+    if (!entry) {
+        wmemcpy(directory, fileName, n - 1); // the directory as given, its separator included
+        directory[n - 1] = 0;
+    }
+    PosixPath path;
+    if (!posixPath(entry ? entry : directory, path)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    int fd = entry ? posixCalls.openat(innermost->fd, path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW)
                    : posixCalls.openat(AT_FDCWD, path, O_RDONLY | O_DIRECTORY);
     if (fd < 0) {
-        posixSetLastError(errno, path);
+        posixSetLastError(errno, entry ? nullptr : path);
         return INVALID_HANDLE_VALUE;
     }
     s->inUse = true;
     s->fd = fd;
     s->next = s->end = 0;
-    memcpy(s->directory, path, length);
-    if (length == 0 || path[length - 1] != '/')
-        s->directory[length++] = '/';
-    s->directory[length] = 0;
-    s->directoryLength = length;
+    wmemcpy(s->prefix, fileName, n - 1);
+    s->prefix[n - 1] = 0;
+    s->prefixLength = n - 1;
     s->outer = innermost;
     innermost = s;
     if (!nextEntry(s, findFileData)) {

@@ -48,6 +48,13 @@ int posixDecode(const char* src, int len, wchar_t* dst, int cap, Narrow kind) {
     const unsigned char* end = s + total;
     int written = 0;
     while (s < end) {
+        if (*s < 0x80 && *s != '\\' && (!dst || written < cap)) { // ASCII, by far the most common
+            if (dst)
+                dst[written] = *s;
+            ++written;
+            ++s;
+            continue;
+        }
         wchar_t c;
         int n = sequenceLength(s, end, &c);
         if (n == 0) {
@@ -110,6 +117,11 @@ int posixEncode(const wchar_t* src, char* dst, size_t cap, Wide kind) {
     size_t used = 0;
     int result = 0;
     for (; *src; ++src) {
+        if (*src > 0 && *src < 0x80 && *src != L'\\' && used + 1 < cap) {
+            dst[used++] = static_cast<char>(*src); // ASCII, by far the most common
+            result = static_cast<int>(used);
+            continue;
+        }
         unsigned char bytes[4];
         int n = posixEncodeChar(*src, bytes, kind);
         if (n == 0 || used + static_cast<size_t>(n) >= cap) {
