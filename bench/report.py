@@ -1,0 +1,399 @@
+#!/usr/bin/env python3
+"""Turns the raw results of bench/run.sh into Markdown tables and a bar chart of the ratios.
+
+    report.py RESULTS_DIR --png FILE [--doc docs/benchmarks.md]
+
+Prints the Markdown. With --doc, replaces the block of that file between the lines
+<!-- results:begin --> and <!-- results:end --> with it. Every figure comes from the files in
+RESULTS_DIR; nothing is typed in by hand. Standard library only; gnuplot draws the chart.
+"""
+
+import argparse
+import glob
+import json
+import os
+import re
+import statistics
+import subprocess
+import sys
+
+BEGIN = "<!-- results:begin -->"
+END = "<!-- results:end -->"
+TREE_ORDER = ["flat-1k", "deep", "linked", "flat", "wide", "wine-flat", "wine-wide", "wine-deep"]
+TARGETS = {"flat": 1.10, "wide": 1.10, "deep": 1.5}
+REFERENCE = {"native": ("prepFolder", "rm -rf + mkdir"), "wine": ("prepFolder.exe", "cmd rd /s /q + mkdir")}
+
+
+def read_tsv(path):
+    if not os.path.exists(path):
+        return []
+    with open(path) as f:
+        return [line.rstrip("\n").split("\t") for line in f if line.strip()]
+
+
+def fmt_time(seconds):
+    if seconds >= 1:
+        return "%.2f s" % seconds
+    if seconds >= 0.01:
+        return "%.0f ms" % (seconds * 1000)
+    return "%.1f ms" % (seconds * 1000)
+
+
+def fmt_int(n):
+    return "{:,}".format(n)
+
+
+def tree_key(name):
+    return TREE_ORDER.index(name) if name in TREE_ORDER else len(TREE_ORDER)
+
+
+def load_timings(results):
+    """{(leg, tree): [result dicts of hyperfine in command order]}"""
+    out = {}
+    for path in glob.glob(os.path.join(results, "*.json")):
+        m = re.match(r"(native|wine)-(.+)\.json$", os.path.basename(path))
+        if not m:
+            continue
+        try:
+            with open(path) as f:
+                results = json.load(f)["results"]
+        except (ValueError, KeyError):
+            continue  # a run still being written, or one that was stopped
+        if results:
+            out[(m.group(1), m.group(2))] = results
+    return out
+
+
+def stats(result):
+    times = result["times"]
+    return {
+        "median": statistics.median(times),
+        "min": min(times),
+        "max": max(times),
+        "runs": len(times),
+        "user": result.get("user", 0.0),
+        "system": result.get("system", 0.0),
+        "failed": sum(1 for c in result.get("exit_codes", []) if c != 0),
+    }
+
+
+def parse_strace(path):
+    """{syscall: (calls, errors, seconds)} and the total calls of one `strace -c` summary."""
+    calls = {}
+    total = 0
+    with open(path) as f:
+        for line in f:
+            parts = line.split()
+            if len(parts) < 5 or not re.match(r"^[\d.]+$", parts[0]):
+                continue
+            name = parts[-1]
+            seconds = float(parts[1])
+            count = int(parts[3])
+            errors = int(parts[4]) if len(parts) == 6 else 0
+            if name == "total":
+                total = count
+            else:
+                calls[name] = (count, errors, seconds)
+    return calls, total
+
+
+def parse_field(path, pattern):
+    if not os.path.exists(path):
+        return None
+    with open(path) as f:
+        m = re.search(pattern, f.read())
+    return m.group(1) if m else None
+
+
+def timing_section(leg, timings, trees, lines, ratios):
+    ref_name, base_name = REFERENCE[leg]
+    names = [t for (l, t) in timings if l == leg]
+    if not names:
+        return
+    lines.append("| tree | tool | median | min – max | runs | user / sys (mean) | ratio to %s |" % ref_name)
+    lines.append("|---|---|---:|---:|---:|---:|---:|")
+    for tree in sorted(names, key=tree_key):
+        results = timings[(leg, tree)]
+        by_name = {r["command"]: stats(r) for r in results}
+        ref = by_name.get(ref_name)
+        for r in results:
+            s = by_name[r["command"]]
+            ratio = s["median"] / ref["median"] if ref and ref["median"] > 0 else float("nan")
+            ratios.setdefault(leg, {}).setdefault(tree, {})[r["command"]] = ratio
+            flag = " (%d runs failed)" % s["failed"] if s["failed"] else ""
+            lines.append("| %s | %s%s | %s | %s – %s | %d | %s / %s | %.2f× |" % (
+                tree, r["command"], flag, fmt_time(s["median"]), fmt_time(s["min"]), fmt_time(s["max"]),
+                s["runs"], fmt_time(s["user"]), fmt_time(s["system"]), ratio))
+    lines.append("")
+    lines.append("The ratio is the tool's median divided by %s's median in the same hyperfine run; "
+                 "above 1 means %s was faster." % (ref_name, ref_name))
+    lines.append("")
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("results")
+    p.add_argument("--png", required=True)
+    p.add_argument("--doc")
+    a = p.parse_args()
+    R = a.results
+
+    machine = dict(row[:2] for row in read_tsv(os.path.join(R, "machine.tsv")) if len(row) >= 2)
+    trees = {row[0]: row[1] for row in read_tsv(os.path.join(R, "trees.tsv"))}
+    timings = load_timings(R)
+    lines = []
+
+    lines.append("Run of %s, generated by `bench/report.py` from `bench/results/`." % machine.get("date", "?"))
+    lines.append("")
+    lines.append("### Machine")
+    lines.append("")
+    lines.append("| | |")
+    lines.append("|---|---|")
+    for key, label in [("nproc", "`nproc`"), ("cpu", "`lscpu` model"), ("memory", "memory"),
+                       ("os", "system"), ("kernel", "kernel"), ("tmp_fs", "file system of /tmp"),
+                       ("work_fs", "file system of the trees"), ("mount_options", "mount options"),
+                       ("ext4_journal", "ext4 journal thread"), ("hyperfine", "hyperfine"),
+                       ("rm", "rm"), ("find", "find"), ("python3", "python3"), ("cmake", "cmake"),
+                       ("compiler", "compiler"), ("wine", "wine"), ("commit", "prepFolder built from commit"),
+                       ("uncommitted", "working tree"), ("drop_caches", "page cache dropped before each copy"),
+                       ("runs", "timed runs")]:
+        if key in machine:
+            value = machine[key]
+            if key == "ext4_journal" and value.strip() == "<none>":
+                value = "none (the file system has no journal)"
+            lines.append("| %s | %s |" % (label, value.replace("|", "\\|")))
+    lines.append("")
+
+    load = read_tsv(os.path.join(R, "load.tsv"))
+    if load:
+        lines.append("Load average (1, 5, 15 min) around each tree's timing, a sign of what else ran on the "
+                     "machine: " + "; ".join("%s %s %s" % tuple(row[:3]) for row in load) + ".")
+        lines.append("")
+
+    lines.append("### Trees")
+    lines.append("")
+    lines.append("| tree | content |")
+    lines.append("|---|---|")
+    for name in sorted(trees, key=tree_key):
+        content = re.sub(r" ?sentinel=\S+", "", trees[name])
+        lines.append("| %s | %s |" % (name, content))
+    lines.append("")
+
+    ratios = {}
+    lines.append("### Times on Linux")
+    lines.append("")
+    timing_section("native", timings, trees, lines, ratios)
+
+    # Interleaved pairs (bench/pair.sh)
+    pairs = {}
+    for path in glob.glob(os.path.join(R, "pair-*.json")):
+        m = re.match(r"pair-(.+)-\d+-\d+\.json$", os.path.basename(path))
+        try:
+            with open(path) as f:
+                for r in json.load(f)["results"]:
+                    pairs.setdefault(m.group(1), {}).setdefault(r["command"], []).extend(r["times"])
+        except (ValueError, KeyError, AttributeError):
+            continue
+    for tree in sorted(pairs, key=tree_key):
+        t = pairs[tree]
+        if "prepFolder" not in t or "rm -rf + mkdir" not in t:
+            continue
+        lines.append("Interleaved on %s (`bench/pair.sh %s`: one run of each per round, the order "
+                     "alternating):" % (tree, tree))
+        lines.append("")
+        lines.append("| tool | median | min – max | runs |")
+        lines.append("|---|---:|---:|---:|")
+        for name in ("prepFolder", "rm -rf + mkdir"):
+            v = t[name]
+            lines.append("| %s | %s | %s – %s | %d |" % (name, fmt_time(statistics.median(v)), fmt_time(min(v)),
+                                                      fmt_time(max(v)), len(v)))
+        q = statistics.median(t["prepFolder"]) / statistics.median(t["rm -rf + mkdir"])
+        ratios.setdefault("pairs", {})[tree] = q
+        lines.append("")
+        lines.append("prepFolder / rm -rf + mkdir = %.2f× in the interleaved runs." % q)
+        lines.append("")
+
+    # Targets
+    lines.append("### Targets")
+    lines.append("")
+    lines.append("| tree | measured in | prepFolder / rm -rf + mkdir (medians) | target | met |")
+    lines.append("|---|---|---:|---:|---|")
+    for tree, target in TARGETS.items():
+        r = ratios.get("native", {}).get(tree, {})
+        if "rm -rf + mkdir" in r:
+            q = 1 / r["rm -rf + mkdir"]
+            lines.append("| %s | the hyperfine run above | %.2f× | ≤ %.2f× | %s |" % (
+                tree, q, target, "yes" if q <= target else "**no**"))
+        if tree in ratios.get("pairs", {}):
+            q = ratios["pairs"][tree]
+            lines.append("| %s | the interleaved runs | %.2f× | ≤ %.2f× | %s |" % (
+                tree, q, target, "yes" if q <= target else "**no**"))
+    lines.append("")
+
+    # System calls
+    strace_dir = os.path.join(R, "strace")
+    if os.path.isdir(strace_dir):
+        base = {}
+        for tool in ("prepFolder", "rm"):
+            path = os.path.join(strace_dir, "%s-empty.txt" % tool)
+            if os.path.exists(path):
+                base[tool] = parse_strace(path)[1]
+        lines.append("### System calls (`strace -f -c -w`)")
+        lines.append("")
+        lines.append("Per entry = (all calls − `getdents64` − the calls of the same tool on an empty directory) "
+                     "÷ entries deleted (files, directories and links). Wall seconds are the time spent inside "
+                     "the calls while traced.")
+        lines.append("")
+        lines.append("| tree | tool | entries | calls | getdents64 | empty-dir baseline | per entry | "
+                     "largest calls (count, wall s) |")
+        lines.append("|---|---|---:|---:|---:|---:|---:|---|")
+        for tree in sorted({re.sub(r"^[^-]+-", "", os.path.basename(f)[:-4])
+                            for f in glob.glob(os.path.join(strace_dir, "*.txt"))} - {"empty"}, key=tree_key):
+            info = trees.get(tree, "")
+            nums = dict(re.findall(r"(files|dirs|links)=(\d+)", info))
+            entries = sum(int(v) for v in nums.values())
+            for tool in ("prepFolder", "rm"):
+                path = os.path.join(strace_dir, "%s-%s.txt" % (tool, tree))
+                if not os.path.exists(path) or not entries:
+                    continue
+                calls, total = parse_strace(path)
+                reads = calls.get("getdents64", (0, 0, 0))[0]
+                per = (total - reads - base.get(tool, 0)) / entries
+                top = sorted(calls.items(), key=lambda kv: -kv[1][0])[:4]
+                desc = ", ".join("%s %s%s %.2f" % (n, fmt_int(c), " (%s failed)" % fmt_int(e) if e else "", s)
+                                 for n, (c, e, s) in top)
+                lines.append("| %s | %s | %s | %s | %s | %s | %.2f | %s |" % (
+                    tree, "rm -rf" if tool == "rm" else tool, fmt_int(entries), fmt_int(total), fmt_int(reads),
+                    fmt_int(base.get(tool, 0)), per, desc))
+        lines.append("")
+
+    # Peak RSS
+    rss_dir = os.path.join(R, "rss")
+    if os.path.isdir(rss_dir):
+        lines.append("### Peak resident memory (`/usr/bin/time -v`, Maximum resident set size)")
+        lines.append("")
+        lines.append("| tree | prepFolder | rm -rf |")
+        lines.append("|---|---:|---:|")
+        for tree in sorted({os.path.basename(f)[:-4].split("-", 1)[1]
+                            for f in glob.glob(os.path.join(rss_dir, "*.txt"))}, key=tree_key):
+            cells = []
+            for tool in ("prepFolder", "rm"):
+                kb = parse_field(os.path.join(rss_dir, "%s-%s.txt" % (tool, tree)),
+                                 r"Maximum resident set size \(kbytes\): (\d+)")
+                cells.append("%s KiB" % fmt_int(int(kb)) if kb else "–")
+            lines.append("| %s | %s | %s |" % (tree, cells[0], cells[1]))
+        lines.append("")
+
+    # Heap
+    vg_dir = os.path.join(R, "valgrind")
+    if os.path.isdir(vg_dir):
+        lines.append("### Heap (`valgrind --tool=memcheck`, total heap usage)")
+        lines.append("")
+        lines.append("| tool | tree | total heap usage |")
+        lines.append("|---|---|---|")
+        for f in sorted(glob.glob(os.path.join(vg_dir, "memcheck-*.txt"))):
+            tool, tree = os.path.basename(f)[len("memcheck-"):-4].split("-", 1)
+            usage = parse_field(f, r"total heap usage: ([^\n]+)")
+            lines.append("| %s | %s | %s |" % ("rm -rf" if tool == "rm" else tool, tree, usage or "?"))
+        lines.append("")
+        cg = os.path.join(vg_dir, "callgrind-prepFolder-flat.txt")
+        if os.path.exists(cg):
+            with open(cg) as f:
+                text = f.read()
+            total = re.search(r"^([\d,]+) \(100.0%\)\s+PROGRAM TOTALS", text, re.M)
+            rows = re.findall(r"^\s*([\d,]+) \(\s*([\d.]+)%\)\s+(\S.*)$", text, re.M)
+            rows = [r for r in rows if "PROGRAM TOTALS" not in r[2]][:8]
+            if total:
+                lines.append("User-space instructions of prepFolder on the flat tree (`valgrind --tool=callgrind`): "
+                             "%s in all; the largest functions (self):" % total.group(1))
+                lines.append("")
+                lines.append("| instructions | share | function |")
+                lines.append("|---:|---:|---|")
+                for count, share, fn in rows:
+                    fn = re.sub(r"\s*\[[^\]]*\]\s*$", "", fn).replace("|", "\\|")
+                    lines.append("| %s | %s%% | `%s` |" % (count, share, fn))
+                lines.append("")
+
+    # Checks
+    checks = read_tsv(os.path.join(R, "checks.tsv"))
+    if len(checks) > 1:
+        lines.append("### What each tool left (one more run on a fresh copy after the timing)")
+        lines.append("")
+        lines.append("| tree | tool | exit | empty directory left | entries left | data outside the tree | "
+                     "output |")
+        lines.append("|---|---|---:|---|---:|---|---|")
+        for row in checks[1:]:
+            row = (row + [""] * 7)[:7]
+            sentinel = {"intact": "sentinel byte for byte intact", "n/a": "master intact",
+                        "CHANGED": "**sentinel CHANGED**", "MASTER-CHANGED": "**master CHANGED**"}.get(row[5], row[5])
+            out = row[6].strip().replace("|", "\\|")
+            lines.append("| %s | %s | %s | %s | %s | %s | %s |" % (
+                row[0], row[1], row[2], row[3] if row[3] == "yes" else "**no**", row[4], sentinel,
+                "`%s`" % out if out else ""))
+        lines.append("")
+
+    if any(l == "wine" for (l, _) in timings):
+        lines.append("### Times under Wine")
+        lines.append("")
+        timing_section("wine", timings, trees, lines, ratios)
+        rd = dict(row[:2] for row in read_tsv(os.path.join(R, "wine-rd-deep.tsv")) if len(row) >= 2)
+        if rd:
+            text = ""
+            path = os.path.join(R, "wine-rd-deep.txt")
+            if os.path.exists(path):
+                with open(path, errors="replace") as f:
+                    text = " ".join(f.read().split())[:300]
+            lines.append("`cmd /c rd /s /q` alone on the deep tree: exit %s, directory %s, %s entries left "
+                         "(%s directories)%s." % (
+                             rd.get("exit"), "still there" if rd.get("target_exists") == "yes" else "removed",
+                             rd.get("entries_left"), rd.get("dirs_left"),
+                             ", output `%s`" % text if text else ", no output"))
+            lines.append("")
+
+    # Chart of the native ratios
+    native = ratios.get("native", {})
+    if native:
+        tree_names = sorted(native, key=tree_key)
+        tools = [t for t in next(iter(native.values())) if t != REFERENCE["native"][0]]
+        dat = os.path.join(R, "ratios.dat")
+        with open(dat, "w") as f:
+            f.write("tree\t" + "\t".join('"%s"' % t for t in tools) + "\n")
+            for tree in tree_names:
+                f.write(tree + "\t" + "\t".join("%.4f" % native[tree].get(t, float("nan")) for t in tools) + "\n")
+        gp = os.path.join(R, "ratios.gp")
+        with open(gp, "w") as f:
+            f.write("""set terminal pngcairo noenhanced size 1000,600 font ',11'
+set output '%s'
+set title "Time of each tool ÷ time of prepFolder (medians, same run); below 1 = faster than prepFolder"
+set style data histograms
+set style histogram clustered gap 1
+set style fill solid 0.85 border -1
+set boxwidth 0.9
+set logscale y 2
+set yrange [0.25:*]
+set ylabel 'ratio to prepFolder (log scale)'
+set grid ytics
+set key outside bottom center horizontal
+set arrow from graph 0, first 1 to graph 1, first 1 nohead lw 2 lc rgb 'black'
+set xtics nomirror
+plot for [i=2:%d] '%s' using i:xtic(1) title columnheader(i)
+""" % (a.png, len(tools) + 1, dat))
+        subprocess.run(["gnuplot", gp], check=True)
+        lines.append("![Ratios to prepFolder](benchmarks.png)")
+        lines.append("")
+
+    md = "\n".join(lines).rstrip() + "\n"
+    print(md)
+    if a.doc:
+        with open(a.doc) as f:
+            doc = f.read()
+        if BEGIN not in doc or END not in doc:
+            sys.exit("report.py: %s has no %s ... %s block" % (a.doc, BEGIN, END))
+        head, rest = doc.split(BEGIN, 1)
+        _, tail = rest.split(END, 1)
+        with open(a.doc, "w") as f:
+            f.write(head + BEGIN + "\n\n" + md + "\n" + END + tail)
+
+
+if __name__ == "__main__":
+    main()
