@@ -260,8 +260,8 @@ report() {
 
 # --- native timing; the wide tree, by far the slowest, comes last ----------------------------
 printf 'tree\ttool\texit\tempty\tleft\tsentinel\toutput\n' >"$RESULTS/checks.tsv"
-for spec in "${TREES[@]:0:${#TREES[@]}-1}"; do
-    time_native "$spec"
+for tree_line in "${TREES[@]:0:${#TREES[@]}-1}"; do
+    time_native "$tree_line"
 done
 report
 
@@ -321,8 +321,8 @@ if ((WINE)); then
     WCMDS=("wine $EXE '$WD'" "wine cmd /c 'rd /s /q $WD && mkdir $WD'")
     NATIVE_WARM=$BENCH_WARM
     export BENCH_WARM="wine $EXE; wine cmd /c exit"
-    for spec in "${WINE_TREES[@]}"; do
-        IFS='|' read -r name args runs <<<"$spec"
+    for tree_line in "${WINE_TREES[@]}"; do
+        IFS="|" read -r name args runs <<<"$tree_line"
         master "$name" "$args"
         m=$WORK/m/$name
         echo "$name	$(cat "$m.info")" >>"$RESULTS/trees.tsv"

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 
 namespace {
@@ -56,6 +57,11 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
     PosixAt at;
     if (!toPosixEntry(fileName, path, at))
         return INVALID_FILE_ATTRIBUTES;
+    // The entry a search has just listed: its type is known (not whether it is read-only).
+    if (at.listedType == DT_DIR)
+        return FILE_ATTRIBUTE_DIRECTORY;
+    if (at.listedType == DT_REG)
+        return FILE_ATTRIBUTE_NORMAL;
     struct stat st;
     if (posixCalls.fstatat(at.dirfd, at.path, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         fail(path);

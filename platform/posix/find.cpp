@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <dirent.h>
 #include <fcntl.h>
 
 namespace {
@@ -27,6 +28,8 @@ struct SearchSlot {
     long end;
     size_t prefixLength;      // of prefix: the directory as the search pattern spells it, with the
     wchar_t prefix[MAX_PATH]; // separator before the "*"
+    const char* lastName;     // of the entry returned last, inside entries
+    unsigned char lastType;
     alignas(8) char entries[kEntryBufferBytes];
 };
 
@@ -66,6 +69,8 @@ BOOL nextEntry(SearchSlot* s, LPWIN32_FIND_DATAW data) {
     }
     const RawEntry* e = reinterpret_cast<const RawEntry*>(s->entries + s->next);
     s->next += e->reclen;
+    s->lastName = e->name;
+    s->lastType = e->type;
     data->dwFileAttributes = 0;
     if (posixDecode(e->name, -1, data->cFileName, MAX_PATH, Narrow::Name) < 0) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -100,7 +105,13 @@ bool posixAt(LPCWSTR path, PosixPath& buffer, PosixAt& at) {
         SetLastError(ERROR_INVALID_NAME);
         return false;
     }
-    at = PosixAt{name ? innermost->fd : AT_FDCWD, buffer};
+    at = PosixAt{AT_FDCWD, buffer, DT_UNKNOWN};
+    if (name) {
+        at.dirfd = innermost->fd;
+        unsigned char type = innermost->lastType;
+        if ((type == DT_REG || type == DT_DIR) && strcmp(buffer, innermost->lastName) == 0)
+            at.listedType = type;
+    }
     return true;
 }
 

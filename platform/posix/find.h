@@ -6,10 +6,13 @@
 
 typedef char PosixPath[kPosixPathBytes + 1];
 
-// A path as the *at calls take it: relative to dirfd.
+// A path as the *at calls take it: relative to dirfd. For the entry that the innermost search
+// has just returned, its type as the directory read gave it (DT_REG or DT_DIR; DT_UNKNOWN for
+// anything else, or where no type is known), so that its attributes need no call of their own.
 struct PosixAt {
     int dirfd;
     const char* path;
+    unsigned char listedType;
 };
 
 // Converts path for a call on it. Where path is a direct entry of the innermost open directory

@@ -92,7 +92,9 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int cbMult
                         LPWSTR wideChar, int cchWideChar);
 
 // lstat: a symbolic link is a reparse point, with the directory bit unless it leads to an
-// existing non-directory; a file without any write bit is read-only.
+// existing non-directory; a file without any write bit is read-only. For the entry that the
+// innermost open search has just returned, a directory or a regular file is told from the type
+// the directory read gave, without a call (and then without the read-only bit).
 DWORD GetFileAttributesW(LPCWSTR fileName);
 BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
 // An empty directory, or a directory link itself (never its target); a file gives 267.
