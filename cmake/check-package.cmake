@@ -9,6 +9,11 @@
 # import KERNEL32.dll and msvcrt.dll only and stay under 150 KiB.
 cmake_minimum_required(VERSION 3.25)
 
+if(RUNNER)
+  # wine-run.sh keeps Wine's background services off the pipes that execute_process reads.
+  set(RUNNER "${CMAKE_CURRENT_LIST_DIR}/wine-run.sh" "${RUNNER}")
+endif()
+
 string(RANDOM LENGTH 10 suffix)
 set(work "${CMAKE_CURRENT_BINARY_DIR}/check-package-${KIND}-${suffix}")
 
