@@ -32,6 +32,7 @@ SMALL_RUNS=20
 WINE=0
 QUICK=0
 PF=
+PF_SYMBOLS=
 DROP=auto
 FROM_TREE=0
 
@@ -108,6 +109,17 @@ if [[ -z $PF ]]; then
         >>"$LOG" 2>&1
     cmake --build "$WORK/build" --target prepFolder >>"$LOG" 2>&1
     PF=$WORK/build/bin/prepFolder
+    # Release binaries are stripped, so callgrind could name none of their functions. The same
+    # code with its symbols: Release's optimisation flags plus -g, in a build type that is not
+    # stripped (and, on Linux, not linked statically; the commands' own functions are the same).
+    log "building prepFolder with symbols for callgrind in $WORK/build-sym"
+    rm -rf -- "$WORK/build-sym"
+    release_flags=$(sed -n 's/^CMAKE_CXX_FLAGS_RELEASE:STRING=//p' "$WORK/build/CMakeCache.txt")
+    cmake -S "$SRC" -B "$WORK/build-sym" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$release_flags -g" -DTREEPREP_TESTS=OFF \
+        >>"$LOG" 2>&1
+    cmake --build "$WORK/build-sym" --target prepFolder >>"$LOG" 2>&1
+    PF_SYMBOLS=$WORK/build-sym/bin/prepFolder
 fi
 
 # --- the machine ----------------------------------------------------------------------------
@@ -294,7 +306,7 @@ done
 valgrind --tool=memcheck --log-file="$RESULTS/valgrind/memcheck-rm-flat.txt" rm -rf "$D"
 "$BENCH/restore.sh" "$WORK/m/flat" "$D"
 valgrind --tool=callgrind --callgrind-out-file="$WORK/callgrind.out" \
-    --log-file="$RESULTS/valgrind/callgrind-prepFolder-flat.log" "$PF" "$D"
+    --log-file="$RESULTS/valgrind/callgrind-prepFolder-flat.log" "${PF_SYMBOLS:-$PF}" "$D"
 callgrind_annotate --inclusive=no "$WORK/callgrind.out" 2>/dev/null | head -40 \
     >"$RESULTS/valgrind/callgrind-prepFolder-flat.txt"
 report
