@@ -91,9 +91,9 @@ std::vector<std::string> FakeFs::load(const uint8_t* data, size_t size, size_t m
 void FakeFs::loadLine(std::string_view line) {
     std::string_view kindField = field(line);
     if (kindField == "!") {
-        static const char* const names[kCalls] = {"fstatat",    "mkdirat",   "unlinkat",
-                                                  "openat",     "close",     "readdir",
-                                                  "readlinkat", "symlinkat", "getcwd"};
+        static const char* const names[kCalls] = {"fstatat", "mkdirat", "unlinkat",   "openat",
+                                                  "close",   "readdir", "readlinkat", "symlinkat",
+                                                  "getcwd",  "statx"};
         std::string_view call = field(line);
         std::string nth(field(line)), err(field(line));
         for (int i = 0; i < kCalls; ++i) {
@@ -414,6 +414,39 @@ struct FakeFs::Calls {
         return 0;
     }
 
+    // The fake has no mounts: no directory is a mount root. AT_EMPTY_PATH describes dirfd itself.
+    static int statx(int dirfd, const char* path, int flags, unsigned, struct statx* stx) {
+        if (fs().faulted(kStatx))
+            return -1;
+        constexpr int kKnown = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_EMPTY_PATH;
+        if ((flags & ~kKnown) != 0)
+            return error(EINVAL);
+        int node;
+        if ((flags & AT_EMPTY_PATH) && path[0] == 0) {
+            const Descriptor* d = fs().descriptor(dirfd);
+            if (!d)
+                return error(EBADF);
+            node = d->node;
+        } else {
+            Found f = fs().resolveAt(dirfd, path, (flags & AT_SYMLINK_NOFOLLOW) == 0);
+            if (f.err)
+                return error(f.err);
+            node = f.node;
+        }
+        struct stat st;
+        fs().fillStat(node, &st);
+        memset(stx, 0, sizeof *stx);
+        stx->stx_mask = STATX_TYPE | STATX_MODE | STATX_INO | STATX_NLINK | STATX_SIZE;
+        stx->stx_attributes_mask = STATX_ATTR_MOUNT_ROOT;
+        stx->stx_mode = static_cast<uint16_t>(st.st_mode);
+        stx->stx_ino = st.st_ino;
+        stx->stx_nlink = static_cast<uint32_t>(st.st_nlink);
+        stx->stx_size = static_cast<uint64_t>(st.st_size);
+        stx->stx_dev_major = 0;
+        stx->stx_dev_minor = static_cast<uint32_t>(st.st_dev);
+        return 0;
+    }
+
     static int mkdirat(int dirfd, const char* path, mode_t) {
         fs().watchChange("mkdirat", path);
         if (fs().faulted(kMkdirat))
@@ -642,7 +675,7 @@ void FakeFs::install() {
     installed_ = true;
     setCodeUnderTest(true);
     // Every member is the fake's: a member added to the table must be added here too.
-    static_assert(sizeof(PosixCalls) == 9 * sizeof(void (*)()), "the fake lacks a call");
+    static_assert(sizeof(PosixCalls) == 10 * sizeof(void (*)()), "the fake lacks a call");
     posixCalls = PosixCalls{
         .fstatat = Calls::fstatat,
         .mkdirat = Calls::mkdirat,
@@ -653,6 +686,7 @@ void FakeFs::install() {
         .readlinkat = Calls::readlinkat,
         .symlinkat = Calls::symlinkat,
         .getcwd = Calls::getcwd,
+        .statx = Calls::statx,
     };
 }
 

@@ -17,7 +17,7 @@
 //   l <path> <target>   a symbolic link (target may be relative, dangling, or lead to a link)
 //   c <path>            the current directory (default /w)
 //   ! <call> <n> <err>  the n-th call of fstatat|mkdirat|unlinkat|openat|close|readdir|
-//                       readlinkat|symlinkat|getcwd fails with errno <err>
+//                       readlinkat|symlinkat|getcwd|statx fails with errno <err>
 //   --                  the end of the tree: every further line is one argument of the command
 // Paths of the tree are taken from the root "/"; /w (the current directory) and /o (a place that
 // tree lines fill and links lead to) always exist.
@@ -137,6 +137,7 @@ class FakeFs {
         kReadlinkat,
         kSymlinkat,
         kGetcwd,
+        kStatx,
         kCalls
     };
     struct Fault {

@@ -4,6 +4,7 @@
 #include "../platform/platform.h"
 #include "../prepFolder/prepFolder.h"
 #include "../support/StringFnEnhancements.h"
+#include "../support/pathText.h"
 #include "../support/printWinAPIError.h"
 #include "../support/readOptionArgs.h"
 #include "version.h"
@@ -87,29 +88,6 @@ const char usageText[] =
     " returns 0 success, 1=link path cannot be created, 2= target-path is faulty.\n"
     " on error a dedicated error message is written to stderr including the faulty path or file\n";
 
-bool isSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
-
-// Whether a full path names a root, which has no parent and can never become a link: a drive
-// ("C:\"), "/" on POSIX, or a network share ("\\server\share").
-bool isRoot(const wchar_t* full) {
-    const wchar_t* p = full;
-    if (isSeparator(p[0]) && isSeparator(p[1])) {
-        for (int part = 0; part < 2; ++part) { // server, then share
-            while (isSeparator(*p))
-                ++p;
-            while (*p && !isSeparator(*p))
-                ++p;
-        }
-    } else if (p[0] && p[1] == L':') {
-        p += 2;
-    }
-    while (isSeparator(*p))
-        ++p;
-    return *p == 0;
-}
-
 bool sameLetter(wchar_t a, wchar_t b) {
     if (a == b || (isSeparator(a) && isSeparator(b)))
         return true;
@@ -130,20 +108,84 @@ bool isAtOrBelow(const wchar_t* path, const wchar_t* base) {
     return path[n] == 0 || isSeparator(path[n]);
 }
 
-// Whether clearing the link path would take the target with it: the target is the link path or
-// lies below it, by the paths as given or, for a directory standing at the link path, by the
-// final paths of both.
-bool targetInsideLinkPath(const wchar_t* fullLink, const wchar_t* fullTarget) {
-    if (isAtOrBelow(fullTarget, fullLink))
-        return true;
-    DWORD attributes = GetFileAttributesW(fullLink);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return false; // a link is removed as a link: what it refers to stays
-    wchar_t finalLink[kPathCapacity], finalTarget[kPathCapacity];
-    return readCmpLink(fullLink, finalLink, kPathCapacity, 0, 0, 0) == 0 &&
-           readCmpLink(fullTarget, finalTarget, kPathCapacity, 0, 0, 0) == 0 &&
-           isAtOrBelow(finalTarget, finalLink);
+// What tells one file-system object from every other: its volume and its index there.
+struct Identity {
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;
+};
+
+bool operator==(const Identity& a, const Identity& b) {
+    return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
+}
+
+// The identity of the object that path leads to, links followed; false when it cannot be read.
+bool identityOf(const wchar_t* path, Identity& identity) {
+    HANDLE object = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (object == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION information;
+    BOOL read = GetFileInformationByHandle(object, &information);
+    CloseHandle(object);
+    if (!read)
+        return false;
+    identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                information.nFileIndexLow};
+    return true;
+}
+
+// The length of the parent of path[0..length), a root keeping its separator ("/", "C:\").
+int parentWithRoot(const wchar_t* path, int length) {
+    int parent = parentLength(path, length);
+    if (parent == 0 && isSeparator(path[0]))
+        return 1;
+    if (parent == 2 && path[1] == L':' && isSeparator(path[2]))
+        return 3;
+    return parent;
+}
+
+enum class Inside { No, Yes, Unknown };
+
+// Whether the directory of identity base is the object that path leads to or one of its
+// ancestors. Decided by identity, so that links, junctions and mounts on the way count: walking
+// up the final path of path (of its nearest existing ancestor when path does not exist yet).
+// Unknown when a final path or an identity on the way cannot be read.
+Inside liesInside(const wchar_t* path, const Identity& base) {
+    wchar_t current[kPathCapacity];
+    int length = wcsnCopy(current, kPathCapacity, path, -1);
+    wchar_t finalPath[kPathCapacity];
+    for (;;) {
+        int result = readCmpLink(/*path=*/current, /*pathBuf=*/finalPath, kPathCapacity, 0, 0, 0);
+        if (result == 0)
+            break;
+        if (result != 3 || isRootPath(current))
+            return Inside::Unknown;
+        length = parentWithRoot(current, length);
+        if (length == 0)
+            return Inside::No; // a relative path of which nothing exists
+        current[length] = 0;
+    }
+    wchar_t* walked = finalPath;
+    if (wcsncmp(finalPath, L"UNC\\", 4) == 0) { // a network path, as the platform writes it
+        walked = finalPath + 1;
+        walked[0] = walked[1] = L'\\';
+    }
+    length = static_cast<int>(wcslen(walked));
+    for (;;) {
+        Identity identity;
+        if (!identityOf(walked, identity))
+            return Inside::Unknown;
+        if (identity == base)
+            return Inside::Yes;
+        if (isRootPath(walked))
+            return Inside::No;
+        int parent = parentWithRoot(walked, length);
+        if (parent == 0 || parent == length)
+            return Inside::No;
+        length = parent;
+        walked[length] = 0;
+    }
 }
 
 bool leadsSomewhere(const wchar_t* path) {
@@ -156,9 +198,40 @@ int refuseTargetInsideLinkPath() {
     return 2;
 }
 
+// Whether the directory tree at the link path may go: neither the target nor the current
+// directory may lie in it. Returns 0, or the exit code after saying why not. What cannot be
+// decided is refused; nothing has been deleted yet.
+int refuseClearingInside(const wchar_t* fullLink, const wchar_t* fullTarget) {
+    Identity link;
+    bool known = identityOf(fullLink, link);
+    if (!known || liesInside(fullTarget, link) != Inside::No)
+        return refuseTargetInsideLinkPath();
+    wchar_t current[kPathCapacity];
+    DWORD length = GetFullPathNameW(L".", kPathCapacity, current, nullptr);
+    if (length == 0 || length >= kPathCapacity || liesInside(current, link) != Inside::No) {
+        fputs("ERROR-<link-path> holds the current directory\n", stderr);
+        return 3;
+    }
+    return 0;
+}
+
+// Whether the target to be made would lie inside what stands at the link path: by the text of
+// both paths, and for an ordinary directory there also by identity.
+bool targetWouldBeInside(const wchar_t* fullLink, const wchar_t* fullTarget) {
+    if (isAtOrBelow(fullTarget, fullLink))
+        return true;
+    DWORD attributes = GetFileAttributesW(fullLink);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false; // nothing, a file, or a link that goes as a link
+    Identity link;
+    return !identityOf(fullLink, link) || liesInside(fullTarget, link) != Inside::No;
+}
+
 // Clears the link path as the flags allow. Returns 0 when nothing stands there any more, or the
 // exit code after reporting why it cannot be cleared.
-int clearLinkPath(const wchar_t* fullLink, const Flags& flags, wchar_t* faultyPath) {
+int clearLinkPath(const wchar_t* fullLink, const wchar_t* fullTarget, const Flags& flags,
+                  wchar_t* faultyPath) {
     DWORD attributes = GetFileAttributesW(fullLink);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return 0;
@@ -167,7 +240,9 @@ int clearLinkPath(const wchar_t* fullLink, const Flags& flags, wchar_t* faultyPa
             fputs("ERROR-<link-path> has another destination, use -L to enable redirect\n", stderr);
             return 3;
         }
-        if (!RemoveDirectoryW(fullLink)) { // the link itself, never what it refers to
+        if (isAtOrBelow(fullTarget, fullLink))
+            return refuseTargetInsideLinkPath(); // a link to itself would be a loop
+        if (!RemoveDirectoryW(fullLink)) {       // the link itself, never what it refers to
             unsigned long error = GetLastError();
             printMessage(stderr, "ERROR-remove-existing-link-%lu on <link-path> %ls \n", error,
                          fullLink);
@@ -181,6 +256,9 @@ int clearLinkPath(const wchar_t* fullLink, const Flags& flags, wchar_t* faultyPa
                   stderr);
             return 3;
         }
+        int refused = refuseClearingInside(fullLink, fullTarget);
+        if (refused != 0)
+            return refused;
         int result = removeDirTree(fullLink, 0, faultyPath, kPathCapacity);
         if (result != 0) {
             printWinAPIError(result, faultyPath,
@@ -302,7 +380,7 @@ int mountDirCmd(int argc, char** argv) {
             printMessage(stderr, "ERROR target does not exists as directory: %ls\n", fullTarget);
             return 2;
         }
-        if (isAtOrBelow(fullTarget, fullLink))
+        if (targetWouldBeInside(fullLink, fullTarget))
             return refuseTargetInsideLinkPath(); // before anything is made there
         int result = createDir(fullTarget, flags.force, faultyPath, kPathCapacity);
         if (result != 0) {
@@ -333,15 +411,12 @@ int mountDirCmd(int argc, char** argv) {
         return 9;
     }
 
-    // A root can never become a link, and a link path that holds the target cannot give way to a
-    // link to it: clearing either would delete what was never meant to go.
-    if (isRoot(fullLink)) {
+    // A root can never become a link: clearing it would delete what was never meant to go.
+    if (isRootPath(fullLink)) {
         fputs("ERROR-<link-path> is a root directory\n", stderr);
         return 3;
     }
-    if (targetInsideLinkPath(fullLink, fullTarget))
-        return refuseTargetInsideLinkPath();
-    int cleared = clearLinkPath(fullLink, flags, faultyPath);
+    int cleared = clearLinkPath(fullLink, fullTarget, flags, faultyPath);
     if (cleared != 0)
         return cleared;
     return createJunction(fullLink, substituteName, Ls, fullTarget, Lt);

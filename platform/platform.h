@@ -34,6 +34,37 @@ inline bool isDrivePath(const wchar_t* fullPath) {
 #endif
 }
 
+// Whether a full path (as the full-path function makes it) names a root, which has no parent:
+// a drive (C:\ or C:/), "/" on POSIX, or a network share (\\server\share, on POSIX
+// //server/share and "//" itself).
+inline bool isRootPath(const wchar_t* fullPath) {
+    auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    const wchar_t* p = fullPath;
+    if (separator(p[0]) && separator(p[1])) {
+        for (int part = 0; part < 2; ++part) { // server, then share
+            while (separator(*p))
+                ++p;
+            while (*p && !separator(*p))
+                ++p;
+        }
+    } else if (p[0] && p[1] == L':') {
+        p += 2;
+    }
+    while (separator(*p))
+        ++p;
+    return *p == 0;
+}
+
+// Whether the platform drops trailing dots and blanks from the last component of a path before
+// the file system sees it (Windows does: "x. " names "x", ".. " the parent). An entry so named
+// is then reached through the literal form of its full path (\\?\ in front), which the
+// platform passes on unchanged.
+#if defined(_WIN32)
+constexpr bool kTrailingDotsAndBlanksDropped = true;
+#else
+constexpr bool kTrailingDotsAndBlanksDropped = false;
+#endif
+
 // Writes one formatted message to stream in a single write. The conversions used by the
 // commands are %s, %ls, %d, %lu, %c and %%. A null string prints as "(null)". A wide string
 // given to %ls is written as narrow text: on Windows as the runtime converts it (a character it

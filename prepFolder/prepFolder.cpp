@@ -2,6 +2,7 @@
 
 #include "../platform/platform.h"
 #include "../support/StringFnEnhancements.h"
+#include "../support/pathText.h"
 #include "../support/printWinAPIError.h"
 #include "version.h"
 
@@ -14,10 +15,6 @@ constexpr int kPathCapacity = MAX_PATH;
 constexpr int kMaxMissingLevels = 50;
 constexpr int kMoreThan50MissingLevels = 8347;
 
-bool isSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
-
 void writeFaultyPath(wchar_t* faultyPath, int capacity, const wchar_t* path) {
     if (faultyPath)
         wcsnCopy(faultyPath, static_cast<uint64_t>(capacity), path, -1);
@@ -28,25 +25,54 @@ int fail(int error, wchar_t* faultyPath, int capacity, const wchar_t* path) {
     return error;
 }
 
-// The length of path[0..length) without its last component and the separators around it.
-int parentLength(const wchar_t* path, int length) {
-    while (length > 0 && isSeparator(path[length - 1]))
-        --length;
-    while (length > 0 && !isSeparator(path[length - 1]))
-        --length;
-    while (length > 0 && isSeparator(path[length - 1]))
-        --length;
-    return length;
-}
-
 bool isDotOrDotDot(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
 
-// Deletes one entry of a directory being cleaned, by the attributes of the entry itself.
-int removeEntry(const wchar_t* entryPath, int keepDirs, wchar_t* faultyPath,
-                int faultyPathCapacity) {
-    DWORD attributes = GetFileAttributesW(entryPath);
+bool endsInDotOrBlank(const wchar_t* name, int length) {
+    return length > 0 && (name[length - 1] == L'.' || name[length - 1] == L' ');
+}
+
+// The path through which the entry at entryPath (whose name starts at nameStart) is reached as
+// itself. Where the platform drops trailing dots and blanks, a name ending in one would name
+// another entry ("x. " names "x", ".. " the parent): such an entry is reached through the
+// literal form of its full path. False when that does not fit.
+bool pathOfEntry(const wchar_t* entryPath, int nameStart, int nameLength,
+                 wchar_t (&literal)[kPathCapacity], const wchar_t*& path) {
+    path = entryPath;
+    if (!kTrailingDotsAndBlanksDropped || !endsInDotOrBlank(entryPath + nameStart, nameLength))
+        return true;
+    constexpr wchar_t kLiteral[] = L"\\\\?\\";
+    constexpr int kLiteralLength = 4;
+    wchar_t directory[kPathCapacity];
+    wcsnCopy(directory, kPathCapacity, entryPath, nameStart); // the separator before the name stays
+    int length;
+    if (wcsncmp(directory, kLiteral, kLiteralLength) == 0) {
+        length = wcsnCopy(literal, kPathCapacity, directory, -1); // literal already
+    } else {
+        wcsnCopy(literal, kPathCapacity, kLiteral, -1);
+        DWORD full = GetFullPathNameW(directory, kPathCapacity - kLiteralLength,
+                                      literal + kLiteralLength, nullptr);
+        if (full == 0 || full >= static_cast<DWORD>(kPathCapacity - kLiteralLength))
+            return false;
+        length = kLiteralLength + static_cast<int>(full);
+    }
+    if (length + nameLength > kPathCapacity - 1)
+        return false;
+    wmemcpy(literal + length, entryPath + nameStart, static_cast<size_t>(nameLength) + 1);
+    path = literal;
+    return true;
+}
+
+// Deletes one entry of a directory being cleaned, by the attributes of the entry itself. Reports
+// name the entry as entryPath spells it.
+int removeEntry(const wchar_t* entryPath, int nameStart, int nameLength, int keepDirs,
+                wchar_t* faultyPath, int faultyPathCapacity) {
+    wchar_t literal[kPathCapacity];
+    const wchar_t* entry;
+    if (!pathOfEntry(entryPath, nameStart, nameLength, literal, entry))
+        return fail(ERROR_FILENAME_EXCED_RANGE, faultyPath, faultyPathCapacity, entryPath);
+    DWORD attributes = GetFileAttributesW(entry);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return fail(static_cast<int>(GetLastError()), faultyPath, faultyPathCapacity, entryPath);
     bool isDirectory = attributes & FILE_ATTRIBUTE_DIRECTORY;
@@ -54,9 +80,9 @@ int removeEntry(const wchar_t* entryPath, int keepDirs, wchar_t* faultyPath,
     if (isDirectory && keepDirs)
         return 0; // directories and directory links stay, unentered
     if (isDirectory && !isLink)
-        return removeDirTree(entryPath, 0, faultyPath, faultyPathCapacity);
+        return removeDirTree(entry, 0, faultyPath, faultyPathCapacity);
     // A directory link goes as a link: its target and the target's content stay.
-    BOOL removed = isDirectory ? RemoveDirectoryW(entryPath) : DeleteFileW(entryPath);
+    BOOL removed = isDirectory ? RemoveDirectoryW(entry) : DeleteFileW(entry);
     if (!removed)
         return fail(static_cast<int>(GetLastError()), faultyPath, faultyPathCapacity, entryPath);
     return 0;
@@ -166,7 +192,8 @@ int cleanDirContent(const wchar_t* path, int keepDirs, wchar_t* faultyPath,
             break;
         }
         wmemcpy(entryPath + prefixLength, name, static_cast<size_t>(nameLength) + 1);
-        result = removeEntry(entryPath, keepDirs, faultyPath, faultyPathCapacity);
+        result = removeEntry(entryPath, prefixLength, nameLength, keepDirs, faultyPath,
+                             faultyPathCapacity);
         if (result != 0)
             break;
     }
@@ -224,6 +251,15 @@ int createCleanDirCmd(int argc, char** argv) {
     wchar_t path[kPathCapacity];
     if (MultiByteToWideChar(CP_ACP, 0, pathArgument, -1, path, kPathCapacity) == 0) {
         fputs("ERROR invalid link path length\n", stderr);
+        return 2;
+    }
+
+    // A root is never emptied, however it is spelled: an unset variable in %OUT%\ or $OUT/
+    // must not cost a drive.
+    wchar_t fullPath[kPathCapacity];
+    DWORD fullLength = GetFullPathNameW(path, kPathCapacity, fullPath, nullptr);
+    if (fullLength > 0 && fullLength < kPathCapacity && isRootPath(fullPath)) {
+        printMessage(stderr, "ERROR root directory is not cleaned >>%s<<\n", pathArgument);
         return 2;
     }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -37,17 +38,67 @@ BOOL fail(const char* path) {
     return FALSE;
 }
 
-DWORD attributesOf(PosixAt at, const struct stat& st) {
-    if (S_ISDIR(st.st_mode))
-        return FILE_ATTRIBUTE_DIRECTORY;
-    if (S_ISLNK(st.st_mode)) {
+// What lstat tells of an entry, and whether it is the root of a mount.
+struct EntryInfo {
+    mode_t mode;
+    dev_t dev;
+    ino_t ino;
+    bool mountRoot;
+};
+
+bool deviceDiffersFromParent(PosixAt at, dev_t dev) {
+    // Where the kernel cannot say, a mount root is the directory whose parent lies on another
+    // device (this misses a bind mount of the same file system).
+    PosixPath parent;
+    size_t n = strlen(at.path);
+    if (n + 4 > sizeof parent)
+        return false;
+    memcpy(parent, at.path, n);
+    memcpy(parent + n, "/..", 4);
+    struct stat st;
+    return posixCalls.fstatat(at.dirfd, parent, &st, 0) == 0 && st.st_dev != dev;
+}
+
+bool readEntry(PosixAt at, EntryInfo& info) {
+#if defined(__linux__)
+    struct statx stx;
+    if (posixCalls.statx(at.dirfd, at.path, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+                         STATX_TYPE | STATX_MODE | STATX_INO, &stx) != 0)
+        return false;
+    info.mode = stx.stx_mode;
+    info.dev = makedev(stx.stx_dev_major, stx.stx_dev_minor);
+    info.ino = stx.stx_ino;
+    if (!S_ISDIR(info.mode))
+        info.mountRoot = false;
+    else if (stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
+        info.mountRoot = (stx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    else
+        info.mountRoot = deviceDiffersFromParent(at, info.dev);
+#else
+    struct stat st;
+    if (posixCalls.fstatat(at.dirfd, at.path, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    info.mode = st.st_mode;
+    info.dev = st.st_dev;
+    info.ino = st.st_ino;
+    info.mountRoot = S_ISDIR(st.st_mode) && deviceDiffersFromParent(at, st.st_dev);
+#endif
+    return true;
+}
+
+DWORD attributesOf(PosixAt at, const EntryInfo& info) {
+    if (S_ISDIR(info.mode)) {
+        // A mounted folder is a reparse point on Windows: it goes as a link, never entered.
+        return FILE_ATTRIBUTE_DIRECTORY | (info.mountRoot ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+    }
+    if (S_ISLNK(info.mode)) {
         // Like a junction whose target is gone, a dangling link counts as a directory link.
         struct stat target;
         bool leadsToFile =
             posixCalls.fstatat(at.dirfd, at.path, &target, 0) == 0 && !S_ISDIR(target.st_mode);
         return FILE_ATTRIBUTE_REPARSE_POINT | (leadsToFile ? 0 : FILE_ATTRIBUTE_DIRECTORY);
     }
-    return (st.st_mode & 0222) == 0 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+    return (info.mode & 0222) == 0 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
 }
 
 } // namespace
@@ -57,17 +108,19 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
     PosixAt at;
     if (!toPosixEntry(fileName, path, at))
         return INVALID_FILE_ATTRIBUTES;
-    // The entry a search has just listed: its type is known (not whether it is read-only).
-    if (at.listedType == DT_DIR)
-        return FILE_ATTRIBUTE_DIRECTORY;
+    // The entry a search has just listed as a file: no call needed (nor read-only bit known). A
+    // listed directory still needs one, to tell a mount point.
     if (at.listedType == DT_REG)
         return FILE_ATTRIBUTE_NORMAL;
-    struct stat st;
-    if (posixCalls.fstatat(at.dirfd, at.path, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    EntryInfo info;
+    if (!readEntry(at, info)) {
         fail(path);
         return INVALID_FILE_ATTRIBUTES;
     }
-    return attributesOf(at, st);
+    DWORD attributes = attributesOf(at, info);
+    if (at.dirfd == AT_FDCWD && attributes == FILE_ATTRIBUTE_DIRECTORY)
+        posixNoteCheckedDirectory(path, info.dev, info.ino);
+    return attributes;
 }
 
 BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
@@ -92,10 +145,10 @@ BOOL RemoveDirectoryW(LPCWSTR pathName) {
     if (err != ENOTDIR)
         return fail(path);
     // rmdir refuses links; a directory link goes as a whole, a file or file link is no directory.
-    struct stat st;
-    if (posixCalls.fstatat(at.dirfd, at.path, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    EntryInfo info;
+    if (!readEntry(at, info))
         return fail(path);
-    if ((attributesOf(at, st) & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if ((attributesOf(at, info) & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         SetLastError(ERROR_DIRECTORY);
         return FALSE;
     }

@@ -13,6 +13,9 @@
 #include <cwchar>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,6 +45,53 @@ struct RawEntry { // the kernel's linux_dirent64
 };
 
 SearchSlot slots[kSearchSlots];
+
+// The directory last checked by path (posixNoteCheckedDirectory), per thread like the last error.
+struct CheckedDirectory {
+    PosixPath path; // without trailing separators
+    dev_t dev;
+    ino_t ino;
+};
+thread_local CheckedDirectory checked = {{0}, 0, 0};
+
+size_t withoutTrailingSeparators(const char* path) {
+    size_t n = strlen(path);
+    while (n > 1 && path[n - 1] == '/')
+        --n;
+    return n;
+}
+
+bool isCheckedDirectory(const char* path) {
+    size_t n = withoutTrailingSeparators(path);
+    return checked.path[0] && strncmp(checked.path, path, n) == 0 && checked.path[n] == 0;
+}
+
+// Opens the directory of a search that is no entry of another search. The one the caller has
+// checked to be a plain directory must still be that directory, reached without following a link
+// in its last component; any other is opened by its path, a link followed.
+int openTopDirectory(const char* path) {
+    if (!isCheckedDirectory(path))
+        return posixCalls.openat(AT_FDCWD, path, O_RDONLY | O_DIRECTORY);
+    int fd = posixCalls.openat(AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (fd < 0)
+        return fd;
+    bool same;
+#if defined(__linux__)
+    struct statx stx;
+    same = posixCalls.statx(fd, "", AT_EMPTY_PATH, STATX_INO, &stx) == 0 &&
+           makedev(stx.stx_dev_major, stx.stx_dev_minor) == checked.dev &&
+           stx.stx_ino == checked.ino;
+#else
+    struct stat st;
+    same = fstat(fd, &st) == 0 && st.st_dev == checked.dev && st.st_ino == checked.ino;
+#endif
+    if (!same) {
+        posixCalls.close(fd);
+        errno = ESTALE; // another directory stands there now
+        return -1;
+    }
+    return fd;
+}
 // Searches nest: the commands empty a tree depth first, one open search per level.
 SearchSlot* innermost = nullptr;
 
@@ -115,6 +165,14 @@ bool posixAt(LPCWSTR path, PosixPath& buffer, PosixAt& at) {
     return true;
 }
 
+void posixNoteCheckedDirectory(const char* path, dev_t dev, ino_t ino) {
+    size_t n = withoutTrailingSeparators(path);
+    memcpy(checked.path, path, n);
+    checked.path[n] = 0;
+    checked.dev = dev;
+    checked.ino = ino;
+}
+
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
     size_t n = fileName ? wcslen(fileName) : 0;
     if (n < 2 || fileName[n - 1] != L'*' || !isSeparator(fileName[n - 2]) || n > MAX_PATH) {
@@ -146,7 +204,7 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData) {
         return INVALID_HANDLE_VALUE;
     }
     int fd = entry ? posixCalls.openat(innermost->fd, path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW)
-                   : posixCalls.openat(AT_FDCWD, path, O_RDONLY | O_DIRECTORY);
+                   : openTopDirectory(path);
     if (fd < 0) {
         posixSetLastError(errno, entry ? nullptr : path);
         return INVALID_HANDLE_VALUE;

@@ -4,6 +4,8 @@
 #include "text.h"
 #include "winapi.h"
 
+#include <sys/types.h>
+
 typedef char PosixPath[kPosixPathBytes + 1];
 
 // A path as the *at calls take it: relative to dirfd. For the entry that the innermost search
@@ -21,3 +23,9 @@ struct PosixAt {
 // a link underneath the search. Elsewhere the whole path, from AT_FDCWD. False, with the last
 // error ERROR_INVALID_NAME, when a character has no byte form.
 bool posixAt(LPCWSTR path, PosixPath& buffer, PosixAt& at);
+
+// Notes the directory that the attributes of a path of the caller's own (not an entry of a
+// search) have just shown to be a plain directory. A search opened later on that same path opens
+// it without following a link and checks that it is still this directory: a directory swapped
+// for a link in between fails the search, rather than have what the link leads to emptied.
+void posixNoteCheckedDirectory(const char* path, dev_t dev, ino_t ino);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -124,10 +125,24 @@ DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR filePath, DWORD cchFilePath, 
         posixSetLastError(errno, nullptr);
         return 0;
     }
-    DWORD length = static_cast<DWORD>(n);
+    // A backslash here is part of a name (the separators are "/"): it goes out as the UTF-8 form
+    // of U+F05C, which the code page's decoding turns into U+F05C, as for names of a listing.
+    static const char kBackslash[] = "\xef\x81\x9c";
+    DWORD length = 0;
+    for (ssize_t i = 0; i < n; ++i)
+        length += resolved[i] == '\\' ? 3 : 1;
     if (length >= cchFilePath)
         return length + 1; // the size needed, terminator included
-    memcpy(filePath, resolved, length + 1);
+    char* out = filePath;
+    for (ssize_t i = 0; i < n; ++i) {
+        if (resolved[i] == '\\') {
+            memcpy(out, kBackslash, 3);
+            out += 3;
+        } else {
+            *out++ = resolved[i];
+        }
+    }
+    *out = 0;
     return length;
 }
 
@@ -136,6 +151,45 @@ BOOL CloseHandle(HANDLE object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    return TRUE;
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+    if (file == INVALID_HANDLE_VALUE || !information) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    uint64_t dev, ino;
+    mode_t mode;
+    uint64_t links, size;
+#if defined(__linux__)
+    struct statx stx;
+    if (posixCalls.statx(descriptorOf(file), "", AT_EMPTY_PATH,
+                         STATX_TYPE | STATX_MODE | STATX_INO | STATX_NLINK | STATX_SIZE,
+                         &stx) != 0) {
+        posixSetLastError(errno, nullptr);
+        return FALSE;
+    }
+    dev = (uint64_t(stx.stx_dev_major) << 32) | stx.stx_dev_minor;
+    ino = stx.stx_ino, mode = stx.stx_mode, links = stx.stx_nlink, size = stx.stx_size;
+#else
+    struct stat st;
+    if (fstat(descriptorOf(file), &st) != 0) {
+        posixSetLastError(errno, nullptr);
+        return FALSE;
+    }
+    dev = static_cast<uint64_t>(st.st_dev);
+    ino = st.st_ino, mode = st.st_mode, links = st.st_nlink, size = st.st_size;
+#endif
+    *information = BY_HANDLE_FILE_INFORMATION{};
+    information->dwFileAttributes =
+        S_ISDIR(mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    information->dwVolumeSerialNumber = static_cast<DWORD>(dev ^ (dev >> 32));
+    information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(size);
+    information->nNumberOfLinks = static_cast<DWORD>(links);
+    information->nFileIndexHigh = static_cast<DWORD>(ino >> 32);
+    information->nFileIndexLow = static_cast<DWORD>(ino);
     return TRUE;
 }
 

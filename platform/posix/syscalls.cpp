@@ -33,6 +33,11 @@ int callSymlinkat(const char* target, int dirfd, const char* path) {
 char* callGetcwd(char* buf, size_t size) {
     return ::getcwd(buf, size);
 }
+#if defined(__linux__)
+int callStatx(int dirfd, const char* path, int flags, unsigned mask, struct statx* buf) {
+    return ::statx(dirfd, path, flags, mask, buf);
+}
+#endif
 
 #if !defined(__linux__)
 DIR* openDirs[FD_SETSIZE];
@@ -101,6 +106,9 @@ long callReadDirEntries(int fd, void* buf, size_t size) {
 const PosixCalls posixRealCalls = {
     callFstatat,        callMkdirat,    callUnlinkat,  callOpenat, callClose,
     callReadDirEntries, callReadlinkat, callSymlinkat, callGetcwd,
+#if defined(__linux__)
+    callStatx,
+#endif
 };
 
 PosixCalls posixCalls = posixRealCalls;

@@ -20,6 +20,11 @@ struct PosixCalls {
     ssize_t (*readlinkat)(int dirfd, const char* path, char* buf, size_t size);
     int (*symlinkat)(const char* target, int dirfd, const char* path);
     char* (*getcwd)(char* buf, size_t size);
+#if defined(__linux__)
+    // Tells a mount point (STATX_ATTR_MOUNT_ROOT) from a plain directory, also where a bind mount
+    // keeps the device number; with AT_EMPTY_PATH it describes an open descriptor.
+    int (*statx)(int dirfd, const char* path, int flags, unsigned mask, struct statx* buf);
+#endif
 };
 
 // What the layer calls; tests may replace members and must restore them from posixRealCalls.

@@ -5,12 +5,14 @@
 #include "errors.h"
 #include "winapi.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr wchar_t kEscapeBase = 0xDC00;
 
 // Length of the valid UTF-8 sequence at s (up to end), or 0 when s[0] starts none.
-int sequenceLength(const unsigned char* s, const unsigned char* end, wchar_t* out) {
+int sequenceLength(const unsigned char* s, const unsigned char* end, wchar_t* out, Narrow kind) {
     unsigned char b = s[0];
     if (b < 0x80) {
         *out = b;
@@ -34,7 +36,9 @@ int sequenceLength(const unsigned char* s, const unsigned char* end, wchar_t* ou
             return 0;
         c = (c << 6) | (s[i] & 0x3F);
     }
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || c == kNameBackslash)
+    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return 0;
+    if (c == kNameBackslash && kind == Narrow::Name)
         return 0;
     *out = c;
     return n;
@@ -56,7 +60,7 @@ int posixDecode(const char* src, int len, wchar_t* dst, int cap, Narrow kind) {
             continue;
         }
         wchar_t c;
-        int n = sequenceLength(s, end, &c);
+        int n = sequenceLength(s, end, &c, kind);
         if (n == 0) {
             c = kEscapeBase + *s;
             n = 1;
@@ -137,8 +141,73 @@ int posixEncode(const wchar_t* src, char* dst, size_t cap, Wide kind) {
     return result;
 }
 
+namespace {
+
+bool isDotComponent(const char* c) {
+    return c[0] == '.' && (c[1] == 0 || c[1] == '/' || (c[1] == '.' && (c[2] == 0 || c[2] == '/')));
+}
+
+bool hasDotComponent(const char* path) {
+    for (const char* c = path; *c; ++c)
+        if ((c == path || c[-1] == '/') && isDotComponent(c))
+            return true;
+    return false;
+}
+
+// Removes "." and ".." components by text, as Windows does before the file system sees a path:
+// "t/lnk/.." is "t" whatever "lnk" is, where the kernel would climb from the link's target.
+// ".." never climbs above the root and stays at the start of a relative path; runs of separators
+// between components become one; a trailing separator stays.
+void removeDotComponents(char* path) {
+    if (!hasDotComponent(path))
+        return;
+    char* out = path;
+    while (*out == '/')
+        ++out; // the root, as given
+    char* const start = out;
+    const char* in = out;
+    bool trailing = false;
+    while (*in) {
+        const char* name = in;
+        while (*in && *in != '/')
+            ++in;
+        size_t n = static_cast<size_t>(in - name);
+        trailing = *in == '/';
+        while (*in == '/')
+            ++in;
+        if (n == 1 && name[0] == '.')
+            continue;
+        if (n == 2 && name[0] == '.' && name[1] == '.') {
+            char* last = out;
+            while (last > start && last[-1] != '/')
+                --last; // the component written last
+            bool climbable = last < out && !(out - last == 2 && last[0] == '.' && last[1] == '.');
+            if (climbable) {
+                out = last > start ? last - 1 : start;
+                continue;
+            }
+            if (start > path)
+                continue; // above the root is the root
+        }
+        if (out > start)
+            *out++ = '/';
+        memmove(out, name, n);
+        out += n;
+    }
+    if (out == start && start == path)
+        *out++ = '.'; // a relative path that climbed back to where it began
+    if (trailing && out > path && out[-1] != '/')
+        *out++ = '/';
+    *out = 0;
+}
+
+} // namespace
+
 bool posixPath(const wchar_t* path, char (&out)[kPosixPathBytes + 1]) {
-    return posixEncode(path, out, sizeof out, Wide::Path) >= 0;
+    if (posixEncode(path, out, sizeof out, Wide::Path) < 0)
+        return false;
+    removeDotComponents(out);
+    return true;
 }
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int cbMultiByte,

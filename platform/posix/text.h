@@ -1,9 +1,10 @@
 // The one place where narrow bytes and wide characters meet on POSIX.
 //
 // Narrow text is UTF-8. A byte that is not part of a valid sequence becomes U+DC00 + byte
-// (U+DC80..U+DCFF), and converts back to that byte, so any file name survives both ways. The
-// valid encoding of U+F05C is escaped the same way, because U+F05C itself stands for a backslash
-// inside a name read from a directory.
+// (U+DC80..U+DCFF), and converts back to that byte, so any file name survives both ways. U+F05C
+// stands for a backslash inside a name: a name read from a directory escapes the valid encoding
+// of U+F05C like an invalid byte, while other text (arguments, a final path) takes it as U+F05C,
+// which is how the final path keeps a backslash of a name apart from a separator.
 #pragma once
 
 #include <cstddef>

@@ -230,6 +230,7 @@ TEST(PosixLayer, TextDecodesUtf8AndEscapesEveryInvalidByte) {
     struct Case {
         const char* narrow;
         std::wstring wide;
+        const char* back = nullptr; // when it does not come back as narrow
     };
     const Case cases[] = {
         {"abc", L"abc"},
@@ -239,7 +240,7 @@ TEST(PosixLayer, TextDecodesUtf8AndEscapesEveryInvalidByte) {
         {"\xc3", L"\xdcc3"},                     // truncated sequence
         {"\xc0\xaf", L"\xdcc0\xdcaf"},           // overlong
         {"\xed\xa0\x80", L"\xdced\xdca0\xdc80"}, // encoded surrogate
-        {"\xef\x81\x9c", L"\xdcef\xdc81\xdc9c"}, // U+F05C stands for a backslash in names
+        {"\xef\x81\x9c", L"\xf05c", "\\"},       // U+F05C stands for a backslash in a name
         {"a\\b", L"a\\b"},
     };
     for (const Case& c : cases) {
@@ -249,7 +250,7 @@ TEST(PosixLayer, TextDecodesUtf8AndEscapesEveryInvalidByte) {
         EXPECT_EQ(c.wide, std::wstring(buffer)) << c.narrow;
         char back[64];
         EXPECT_GE(posixEncode(buffer, back, sizeof back, Wide::Message), 0);
-        EXPECT_EQ(std::string(c.narrow), std::string(back));
+        EXPECT_EQ(std::string(c.back ? c.back : c.narrow), std::string(back));
     }
     char path[kPosixPathBytes + 1];
     ASSERT_TRUE(posixPath(L"a\\b/c\xf05c", path));

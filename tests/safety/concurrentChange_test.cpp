@@ -19,7 +19,9 @@
 #include <windows.h>
 #else
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
+#include <map>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -345,6 +347,61 @@ TEST(SafetyConcurrentChange, SubDirectoriesTurnIntoLinksOutside) {
                      std::to_string(pause.count()) + " us, links to " + target);
         cleanWhileChanging({seed++, pause, target});
     }
+}
+
+// mountDir -F while another process keeps exchanging the link path (an ordinary directory) with
+// a link to a directory outside: the directory that was checked is the one that is emptied, or
+// the command stops; what lies outside keeps every byte. TREEPREP_SOAK=<n> runs n rounds instead
+// of the regular 200 and prints how many lost anything (always to be 0).
+TEST(SafetyConcurrentChange, LinkPathSwappedForALinkWhileCleared) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "exchanges two names at once with renameat2, which Windows lacks";
+#else
+    const char* soak = std::getenv("TREEPREP_SOAK");
+    const int rounds = soak && *soak ? std::atoi(soak) : 200;
+    int losses = 0, swapsSeen = 0;
+    std::map<int, int> exits;
+    for (int round = 0; round < rounds && losses < 3; ++round) {
+        TempDir t;
+        const fs::path link = t / "link", swap = t / "swap", outside = t / "outside";
+        fs::create_directories(outside / "sub");
+        writeFile(outside / "keep.txt", "outside");
+        writeFile(outside / "sub" / "deep.txt", "outside, deeper");
+        fs::create_directories(link / "a" / "b");
+        for (int f = 0; f < 8; ++f)
+            writeFile(link / "a" / name("f", f), "inside");
+        fs::create_directory(t / "target");
+        fs::create_directory_symlink(outside, swap);
+        const safety::TreeState before = safety::readTree(outside);
+
+        std::atomic<bool> stop{false};
+        std::atomic<long> swaps{0};
+        std::thread exchanger([&] {
+            while (!stop) {
+                if (renameat2(AT_FDCWD, link.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE) == 0)
+                    ++swaps;
+            }
+        });
+        const ProcessResult r = run("mountDir", {link.string(), (t / "target").string(), "-F"});
+        stop = true;
+        exchanger.join();
+        ++exits[r.exitCode];
+        swapsSeen += swaps > 0;
+        const std::string lost = safety::differences(before, safety::readTree(outside));
+        if (!lost.empty()) {
+            ++losses;
+            ADD_FAILURE() << "round " << round << ": outside changed (exit " << r.exitCode << ", "
+                          << r.err << "):\n"
+                          << lost;
+        }
+    }
+    std::cout << rounds << " rounds, " << swapsSeen << " with the link path exchanged during the "
+              << "command, " << losses << " with anything outside lost; exit codes:";
+    for (const auto& [code, count] : exits)
+        std::cout << " " << code << " x" << count;
+    std::cout << std::endl;
+    EXPECT_GT(swapsSeen, 0) << "the link path was never exchanged while the command ran";
+#endif
 }
 
 } // namespace

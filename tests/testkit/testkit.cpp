@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 
@@ -88,6 +89,141 @@ void linkDirectory(const fs::path& target, const fs::path& link) {
 
 void linkFile(const fs::path& target, const fs::path& link) {
     fs::create_symlink(target, link);
+}
+
+bool underWine() {
+#if defined(_WIN32)
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
+}
+
+#if defined(_WIN32)
+namespace {
+std::string quoteArgument(const std::string& arg);
+ProcessResult runCommandLine(std::string commandLine, const fs::path& workDir);
+
+// The host's path of a path under Wine; empty where there is none.
+std::string unixPathOf(const fs::path& path) {
+    using Convert = char*(CDECL*)(LPCWSTR);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    auto convert = kernel ? reinterpret_cast<Convert>(reinterpret_cast<void*>(
+                                GetProcAddress(kernel, "wine_get_unix_file_name")))
+                          : nullptr;
+    char* unix = convert ? convert(fs::absolute(path).wstring().c_str()) : nullptr;
+    if (!unix)
+        return {};
+    std::string result = unix;
+    HeapFree(GetProcessHeap(), 0, unix);
+    return result;
+}
+// The literal form of path, in which a last name ending in a dot or a blank stays as it is.
+std::wstring literalPath(const fs::path& path) {
+    std::wstring literal =
+        L"\\\\?\\" + fs::absolute(path.parent_path()).wstring() + L"\\" + path.filename().wstring();
+    for (wchar_t& c : literal)
+        if (c == L'/')
+            c = L'\\';
+    return literal;
+}
+
+// Runs a program of the host. Wine starts one given by its path, but neither waits for it nor
+// passes on its exit code: waits (2 s at most) until done() says that it has done its work.
+bool runHost(const std::string& program, const std::vector<std::string>& args,
+             const std::function<bool()>& done) {
+    std::string commandLine = program;
+    for (const std::string& arg : args) {
+        commandLine += ' ';
+        commandLine += quoteArgument(arg);
+    }
+    runCommandLine(commandLine, {});
+    for (int wait = 0; wait < 100; ++wait, Sleep(20))
+        if (done())
+            return true;
+    return false;
+}
+
+bool isLinkAt(const std::wstring& literal) {
+    const DWORD attributes = GetFileAttributesW(literal.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+} // namespace
+#endif
+
+bool makeHostDirectoryLink(const fs::path& target, const fs::path& link) {
+#if defined(_WIN32)
+    if (!underWine())
+        return false;
+    // The link's own name is taken as it stands: Wine would drop a trailing dot or blank.
+    const std::string unixTarget = unixPathOf(target), unixDir = unixPathOf(link.parent_path());
+    if (unixTarget.empty() || unixDir.empty())
+        return false;
+    const std::string unixLink =
+        unixDir + (unixDir.back() == '/' ? "" : "/") + link.filename().string();
+    const std::wstring literal = literalPath(link);
+    return runHost("Z:\\bin\\ln", {"-s", "--", unixTarget, unixLink},
+                   [&literal] { return isLinkAt(literal); });
+#else
+    std::error_code ec;
+    fs::create_directory_symlink(target, link, ec);
+    return !ec;
+#endif
+}
+
+void removeHostLink(const fs::path& link) {
+#if defined(_WIN32)
+    const std::string unixDir = unixPathOf(link.parent_path());
+    const std::wstring literal = literalPath(link);
+    if (underWine() && !unixDir.empty() && isLinkAt(literal))
+        runHost(
+            "Z:\\bin\\rm",
+            {"-f", "--", unixDir + (unixDir.back() == '/' ? "" : "/") + link.filename().string()},
+            [&literal] { return !isLinkAt(literal); });
+#else
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(link, ec)))
+        fs::remove(link, ec);
+#endif
+}
+
+SpareDrive::SpareDrive(const fs::path& dir) {
+#if defined(_WIN32)
+    if (!underWine())
+        return;
+    const std::string unixDir = unixPathOf(dir);
+    std::string drives = unixPathOf("C:\\"); // .../dosdevices/c:/
+    const size_t c = drives.rfind("c:");
+    if (unixDir.empty() || c == std::string::npos)
+        return;
+    drives.resize(c);
+    for (char letter = 'P'; letter <= 'Y'; ++letter) {
+        const char root[] = {letter, ':', '\\', 0};
+        if (GetFileAttributesA(root) != INVALID_FILE_ATTRIBUTES)
+            continue; // in use
+        const std::string link = drives + static_cast<char>(letter - 'A' + 'a') + ":";
+        auto ready = [&root] {
+            const DWORD attributes = GetFileAttributesA(root);
+            return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        };
+        unixLink_ = link;
+        if (runHost("Z:\\bin\\ln", {"-s", "--", unixDir, link}, ready))
+            letter_ = letter;
+        return;
+    }
+#else
+    (void)dir;
+#endif
+}
+
+SpareDrive::~SpareDrive() {
+#if defined(_WIN32)
+    const char root[] = {letter_, ':', '\\', 0};
+    if (!unixLink_.empty())
+        runHost("Z:\\bin\\rm", {"-f", "--", unixLink_},
+                [&root] { return GetFileAttributesA(root) == INVALID_FILE_ATTRIBUTES; });
+#endif
 }
 
 std::vector<std::pair<std::string, std::string>> snapshot(const fs::path& root) {

@@ -37,6 +37,30 @@ bool canMakeLinks();
 void linkDirectory(const fs::path& target, const fs::path& link);
 void linkFile(const fs::path& target, const fs::path& link);
 
+// Whether the tests run under Wine.
+bool underWine();
+// A symbolic link of the host system at link to the directory target, also where the tests do
+// not make links themselves: under Wine as a Unix link made by the host's own ln (Wine shows it
+// as a directory reparse point). False, with nothing made, where neither can be done.
+bool makeHostDirectoryLink(const fs::path& target, const fs::path& link);
+// Removes such a link (only the link) where it still stands.
+void removeHostLink(const fs::path& link);
+
+// Under Wine, a spare drive letter whose root is dir: a link in the prefix's list of drives,
+// removed again with the object. letter() is 0 where none could be made (not under Wine).
+class SpareDrive {
+  public:
+    explicit SpareDrive(const fs::path& dir);
+    ~SpareDrive();
+    SpareDrive(const SpareDrive&) = delete;
+    SpareDrive& operator=(const SpareDrive&) = delete;
+    char letter() const { return letter_; }
+
+  private:
+    char letter_ = 0;
+    std::string unixLink_;
+};
+
 // Every regular file below root with its content, relative paths as keys, sorted.
 std::vector<std::pair<std::string, std::string>> snapshot(const fs::path& root);
 // The names directly inside dir, sorted.
