@@ -243,4 +243,96 @@ TEST(PrepFolderCommand, RefusedDeletionIsReported) {
 #endif
 }
 
+// A root is refused in every spelling before anything is touched: an unset variable in front of
+// a separator must never empty a drive. Never tried on this machine's real root: on POSIX every
+// file-system call of the layer fails and is counted meanwhile, so that a refusal that did not
+// hold could still change nothing; under Wine on the root of a spare drive letter.
+#if !defined(_WIN32)
+int sealedCalls = 0;
+int sealed() {
+    ++sealedCalls;
+    errno = EPERM;
+    return -1;
+}
+const PosixCalls kSealed = {
+    [](int, const char*, struct stat*, int) { return sealed(); },
+    [](int, const char*, mode_t) { return sealed(); },
+    [](int, const char*, int) { return sealed(); },
+    [](int, const char*, int) { return sealed(); },
+    [](int) { return sealed(); },
+    [](int, void*, size_t) -> long { return sealed(); },
+    [](int, const char*, char*, size_t) -> ssize_t { return sealed(); },
+    [](const char*, int, const char*) { return sealed(); },
+    [](char*, size_t) -> char* {
+        sealed();
+        return nullptr;
+    },
+#if defined(__linux__)
+    [](int, const char*, int, unsigned, struct statx*) { return sealed(); },
+#endif
+};
+
+struct Sealed {
+    Sealed() {
+        sealedCalls = 0;
+        posixCalls = kSealed;
+    }
+    ~Sealed() { posixCalls = posixRealCalls; }
+};
+
+ProcessResult prepFolderSealed(std::string path) {
+    ProcessResult r;
+    char* argv[] = {const_cast<char*>("prepFolder"), path.data(), nullptr};
+    CapturedOutput output;
+    {
+        Sealed sealed;
+        r.exitCode = createCleanDirCmd(2, argv);
+    }
+    r.out = output.out();
+    r.err = output.err();
+    return r;
+}
+#endif
+
+TEST(PrepFolderCommand, RootIsRefusedInEverySpelling) {
+#if defined(_WIN32)
+    TempDir t;
+    writeFile(t / "sentinel.txt", "keep");
+    fs::create_directory(t / "sub");
+    SpareDrive drive(t.path());
+    // A share root needs no share: it is refused by its text.
+    for (const std::string share :
+         {"\\\\server\\share\\", "//server/share", "\\\\server\\share\\."})
+        expectResult(prepFolder({share}), 2, "",
+                     "ERROR root directory is not cleaned >>" + share + "<<\n");
+    if (!drive.letter())
+        GTEST_SKIP() << "needs a spare drive letter, made here only under Wine";
+    const std::string d(1, drive.letter());
+    const std::vector<std::pair<std::string, fs::path>> spellings = {
+        {d + ":\\", {}},        {d + ":/", {}},        {d + ":\\.", {}},
+        {d + ":\\sub\\..", {}}, {d + ":/sub/../", {}}, {"\\", d + ":\\sub"}};
+    for (const auto& [spelling, workDir] : spellings) {
+        expectResult(prepFolder({spelling}, workDir), 2, "",
+                     "ERROR root directory is not cleaned >>" + spelling + "<<\n");
+        EXPECT_EQ("keep", readFile(t / "sentinel.txt")) << spelling;
+        EXPECT_TRUE(fs::is_directory(t / "sub")) << spelling;
+    }
+#else
+    for (const std::string spelling :
+         {"/", "//", "///", "/.", "/..", "/./..", "\\", "\\\\", "/tmp/..", "/tmp/../",
+          "\\\\server\\share\\", "//server/share/."}) {
+        const ProcessResult r = prepFolderSealed(spelling);
+        EXPECT_EQ(2, r.exitCode) << spelling;
+        EXPECT_EQ("", r.out);
+        EXPECT_EQ("ERROR root directory is not cleaned >>" + spelling + "<<\n", r.err);
+        EXPECT_EQ(0, sealedCalls) << spelling << ": refused only after touching the file system";
+    }
+    // The seal holds: a path that is no root reaches the file system, and changes nothing.
+    const ProcessResult r = prepFolderSealed("/tmp/treeprep-sealed/x");
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_GT(sealedCalls, 0);
+    EXPECT_FALSE(fs::exists("/tmp/treeprep-sealed"));
+#endif
+}
+
 } // namespace
