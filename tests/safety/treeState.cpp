@@ -4,10 +4,47 @@
 
 #include <sstream>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace safety {
 
 namespace {
 
+#if defined(_WIN32)
+// Through the platform's own listing: the runtime's would drop a trailing dot or blank of a name.
+void readInto(TreeState& state, const fs::path& dir, const std::string& prefix) {
+    const std::wstring base = testkit::literal(dir).wstring();
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW((base + L"\\*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) {
+        ADD_FAILURE() << "cannot list " << dir << ", error " << GetLastError();
+        return;
+    }
+    do {
+        const std::wstring wideName = data.cFileName;
+        if (wideName == L"." || wideName == L"..")
+            continue;
+        const fs::path path = fs::path(base + L"\\" + wideName);
+        const std::string name = prefix + fs::path(wideName).string();
+        const DWORD attributes = data.dwFileAttributes;
+        Entry entry;
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            entry.kind = 'l';
+        } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            entry.kind = 'd';
+            readInto(state, path, name + "/");
+        } else {
+            entry.kind = 'f';
+            entry.data = testkit::readFile(path);
+            entry.readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+        }
+        state[name] = entry;
+    } while (FindNextFileW(search, &data));
+    FindClose(search);
+}
+#else
 void readInto(TreeState& state, const fs::path& dir, const std::string& prefix) {
     std::error_code ec;
     for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator();
@@ -34,6 +71,7 @@ void readInto(TreeState& state, const fs::path& dir, const std::string& prefix) 
     if (ec)
         ADD_FAILURE() << "cannot list " << dir << ": " << ec.message();
 }
+#endif
 
 // Bytes that are not printable are shown as \xNN, so that names and link texts read clearly.
 std::string printable(const std::string& text) {

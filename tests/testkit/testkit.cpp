@@ -46,6 +46,20 @@ std::wstring widen(const std::string& ascii) {
     return std::wstring(ascii.begin(), ascii.end());
 }
 
+fs::path literal(const fs::path& path) {
+#if defined(_WIN32)
+    std::wstring text = path.wstring();
+    if (text.rfind(L"\\\\?\\", 0) == 0)
+        return path;
+    for (wchar_t& c : text)
+        if (c == L'/')
+            c = L'\\';
+    return fs::path(L"\\\\?\\" + text);
+#else
+    return path;
+#endif
+}
+
 void writeFile(const fs::path& path, const std::string& content) {
     std::ofstream file(path, std::ios::binary);
     file << content;

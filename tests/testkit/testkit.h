@@ -24,6 +24,10 @@ std::wstring wide(const fs::path& path);
 // ASCII text widened character by character.
 std::wstring widen(const std::string& ascii);
 
+// The form of an absolute path in which every name is taken as it stands: on Windows the literal
+// form (\\?\ in front), which keeps a trailing dot or blank of a name; elsewhere path itself.
+fs::path literal(const fs::path& path);
+
 void writeFile(const fs::path& path, const std::string& content = "x");
 std::string readFile(const fs::path& path);
 void makeReadOnly(const fs::path& path);
