@@ -202,6 +202,35 @@ void removeHostLink(const fs::path& link) {
 #endif
 }
 
+std::string hostPath(const fs::path& path) {
+#if defined(_WIN32)
+    return underWine() ? unixPathOf(path) : std::string();
+#else
+    return fs::absolute(path).string();
+#endif
+}
+
+bool startHostScript(const std::string& script) {
+#if defined(_WIN32)
+    if (!underWine())
+        return false;
+    // Wine starts a host program without waiting for it.
+    runCommandLine("Z:\\bin\\sh -c " + quoteArgument(script), {});
+    return true;
+#else
+    pid_t child = fork();
+    if (child == 0) {
+        if (fork() == 0) { // a grandchild, so that nobody has to wait for it
+            execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child;
+#endif
+}
+
 SpareDrive::SpareDrive(const fs::path& dir) {
 #if defined(_WIN32)
     if (!underWine())

@@ -49,6 +49,11 @@ bool underWine();
 bool makeHostDirectoryLink(const fs::path& target, const fs::path& link);
 // Removes such a link (only the link) where it still stands.
 void removeHostLink(const fs::path& link);
+// The host's path of path (under Wine the Unix path; elsewhere path itself); empty where none.
+std::string hostPath(const fs::path& path);
+// Starts a shell script of the host in the background (under Wine through the host's /bin/sh,
+// elsewhere /bin/sh itself) and does not wait for it. False where it cannot be started.
+bool startHostScript(const std::string& script);
 
 // Under Wine, a spare drive letter whose root is dir: a link in the prefix's list of drives,
 // removed again with the object. letter() is 0 where none could be made (not under Wine).
