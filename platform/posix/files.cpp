@@ -112,11 +112,15 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
     // listed directory still needs one, to tell a mount point.
     if (at.listedType == DT_REG)
         return FILE_ATTRIBUTE_NORMAL;
+    if (at.listedMountRoot && *at.listedMountRoot >= 0)
+        return FILE_ATTRIBUTE_DIRECTORY | (*at.listedMountRoot ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
     EntryInfo info;
     if (!readEntry(at, info)) {
         fail(path);
         return INVALID_FILE_ATTRIBUTES;
     }
+    if (at.listedMountRoot && S_ISDIR(info.mode))
+        *at.listedMountRoot = info.mountRoot ? 1 : 0;
     DWORD attributes = attributesOf(at, info);
     if (at.dirfd == AT_FDCWD && attributes == FILE_ATTRIBUTE_DIRECTORY)
         posixNoteCheckedDirectory(path, info.dev, info.ino);

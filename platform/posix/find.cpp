@@ -33,6 +33,7 @@ struct SearchSlot {
     wchar_t prefix[MAX_PATH]; // separator before the "*"
     const char* lastName;     // of the entry returned last, inside entries
     unsigned char lastType;
+    signed char lastMountRoot; // of that entry, when a directory: -1 unknown, 0 or 1
     alignas(8) char entries[kEntryBufferBytes];
 };
 
@@ -121,6 +122,7 @@ BOOL nextEntry(SearchSlot* s, LPWIN32_FIND_DATAW data) {
     s->next += e->reclen;
     s->lastName = e->name;
     s->lastType = e->type;
+    s->lastMountRoot = -1;
     data->dwFileAttributes = 0;
     if (posixDecode(e->name, -1, data->cFileName, MAX_PATH, Narrow::Name) < 0) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -155,12 +157,15 @@ bool posixAt(LPCWSTR path, PosixPath& buffer, PosixAt& at) {
         SetLastError(ERROR_INVALID_NAME);
         return false;
     }
-    at = PosixAt{AT_FDCWD, buffer, DT_UNKNOWN};
+    at = PosixAt{AT_FDCWD, buffer, DT_UNKNOWN, nullptr};
     if (name) {
         at.dirfd = innermost->fd;
         unsigned char type = innermost->lastType;
-        if ((type == DT_REG || type == DT_DIR) && strcmp(buffer, innermost->lastName) == 0)
+        if ((type == DT_REG || type == DT_DIR) && strcmp(buffer, innermost->lastName) == 0) {
             at.listedType = type;
+            if (type == DT_DIR)
+                at.listedMountRoot = &innermost->lastMountRoot;
+        }
     }
     return true;
 }

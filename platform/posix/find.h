@@ -15,6 +15,9 @@ struct PosixAt {
     int dirfd;
     const char* path;
     unsigned char listedType;
+    // For a listed directory: whether it is a mount root, once a call has told (-1 until then),
+    // kept with the search so that the next question about the same entry needs no call.
+    signed char* listedMountRoot;
 };
 
 // Converts path for a call on it. Where path is a direct entry of the innermost open directory

@@ -435,11 +435,12 @@ TEST(SafetyConcurrentChange, SubDirectorySwappedForAHostLinkRate) {
         // d1/s is moved aside, a link to outside put in its place, then taken back; "running"
         // after the first swap; the count of swaps ends in "done" once "stop" exists, after the
         // tree is removed the host's way.
-        const std::string script =
-            "cd '" + hostTree + "' || exit; n=0; while [ ! -e '" + stop + "' ]; do " +
-            "mv d1/s d1/s.x 2>/dev/null && ln -s '" + hostOutside + "' d1/s && n=$((n+1)); " +
-            "rm -f d1/s; mv d1/s.x d1/s 2>/dev/null; [ $n = 1 ] && : > '" + running + "'; " +
-            "done; cd / && rm -rf '" + hostTree + "'; echo $n > '" + done + "'";
+        const std::string script = "cd '" + hostTree + "' || exit; n=0; while [ ! -e '" + stop +
+                                   "' ]; do " + "mv d1/s d1/s.x 2>/dev/null && ln -s '" +
+                                   hostOutside + "' d1/s 2>/dev/null && n=$((n+1)); " +
+                                   "rm -f d1/s; mv d1/s.x d1/s 2>/dev/null; [ $n = 1 ] && : > '" +
+                                   running + "'; " + "done; cd / && rm -rf '" + hostTree +
+                                   "'; echo $n > '" + done + "'";
         ASSERT_TRUE(startHostScript(script));
         for (int wait = 0; wait < 500 && !fs::exists(t / "running"); ++wait)
             std::this_thread::sleep_for(10ms); // the command starts once the swapping does
