@@ -50,13 +50,47 @@ inline bool optionLetters(const std::vector<std::string>& args, size_t first,
 }
 
 // The bytes the POSIX layer hands to the file system for a path argument: a backslash is a
-// separator, every other byte stays.
+// separator, every other byte stays; "." and ".." components go by the text, as on Windows
+// (".." never above the root, kept at the start of a relative path), a trailing separator stays.
 inline std::string layerPath(std::string_view arg) {
     std::string path(arg);
     for (char& c : path)
         if (c == '\\')
             c = '/';
-    return path;
+    size_t root = 0;
+    while (root < path.size() && path[root] == '/')
+        ++root;
+    std::vector<std::string> kept;
+    size_t keptParents = 0; // leading ".." of a relative path
+    std::string name;
+    bool dots = false;
+    for (size_t i = root; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != '/') {
+            name += path[i];
+            continue;
+        }
+        if (name == "." || name == "..")
+            dots = true;
+        if (name == "..") {
+            if (kept.size() > keptParents)
+                kept.pop_back();
+            else if (root == 0)
+                kept.push_back(name), ++keptParents;
+        } else if (!name.empty() && name != ".") {
+            kept.push_back(name);
+        }
+        name.clear();
+    }
+    if (!dots)
+        return path; // only paths with such components are rewritten
+    std::string result = path.substr(0, root);
+    for (size_t i = 0; i < kept.size(); ++i)
+        result += (i ? "/" : "") + kept[i];
+    if (result.empty())
+        result = ".";
+    if (path.size() > root && path.back() == '/' && result.back() != '/')
+        result += '/';
+    return result;
 }
 
 } // namespace fuzz
