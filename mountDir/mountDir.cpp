@@ -152,23 +152,23 @@ enum class Inside { No, Yes, Unknown };
 // up the final path of path (of its nearest existing ancestor when path does not exist yet).
 // Unknown when a final path or an identity on the way cannot be read.
 Inside liesInside(const wchar_t* path, const Identity& base) {
-    wchar_t current[kPathCapacity];
-    int length = wcsnCopy(current, kPathCapacity, path, -1);
-    wchar_t finalPath[kPathCapacity];
+    wchar_t candidate[kPathCapacity];
+    int length = wcsnCopy(candidate, kPathCapacity, path, -1);
+    wchar_t resolved[kPathCapacity];
     for (;;) {
-        int result = readCmpLink(/*path=*/current, /*pathBuf=*/finalPath, kPathCapacity, 0, 0, 0);
+        int result = readCmpLink(candidate, resolved, kPathCapacity, 0, 0, 0);
         if (result == 0)
             break;
-        if (result != 3 || isRootPath(current))
+        if (result != 3 || isRootPath(candidate))
             return Inside::Unknown;
-        length = parentWithRoot(current, length);
+        length = parentWithRoot(candidate, length);
         if (length == 0)
             return Inside::No; // a relative path of which nothing exists
-        current[length] = 0;
+        candidate[length] = 0;
     }
-    wchar_t* walked = finalPath;
-    if (wcsncmp(finalPath, L"UNC\\", 4) == 0) { // a network path, as the platform writes it
-        walked = finalPath + 1;
+    wchar_t* walked = resolved;
+    if (wcsncmp(resolved, L"UNC\\", 4) == 0) { // a network path, as the platform writes it
+        walked = resolved + 1;
         walked[0] = walked[1] = L'\\';
     }
     length = static_cast<int>(wcslen(walked));
@@ -189,8 +189,8 @@ Inside liesInside(const wchar_t* path, const Identity& base) {
 }
 
 bool leadsSomewhere(const wchar_t* path) {
-    wchar_t finalPath[kPathCapacity];
-    return readCmpLink(path, finalPath, kPathCapacity, 0, 0, 0) != 3;
+    wchar_t resolved[kPathCapacity];
+    return readCmpLink(path, resolved, kPathCapacity, 0, 0, 0) != 3;
 }
 
 int refuseTargetInsideLinkPath() {

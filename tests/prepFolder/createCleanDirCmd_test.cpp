@@ -280,12 +280,13 @@ struct Sealed {
     ~Sealed() { posixCalls = posixRealCalls; }
 };
 
-ProcessResult prepFolderSealed(std::string path) {
+ProcessResult prepFolderSealed(const std::string& argument) {
     ProcessResult r;
-    char* argv[] = {const_cast<char*>("prepFolder"), path.data(), nullptr};
+    std::string path = argument;
     CapturedOutput output;
     {
-        Sealed sealed;
+        char* argv[] = {const_cast<char*>("prepFolder"), path.data(), nullptr};
+        const Sealed seal;
         r.exitCode = createCleanDirCmd(2, argv);
     }
     r.out = output.out();

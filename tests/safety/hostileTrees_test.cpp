@@ -48,8 +48,8 @@ class Scene {
         for (auto m = mounts_.rbegin(); m != mounts_.rend(); ++m)
             umount2(m->c_str(), MNT_DETACH);
 #endif
-        for (const fs::path& link : links_)
-            removeHostLink(link);
+        for (const fs::path& made : links_)
+            removeHostLink(made);
     }
 
     Scene(const Scene&) = delete;
