@@ -1,5 +1,6 @@
 #include "finalName.h"
 
+#include "../platform/pathText.h"
 #include "../platform/platform.h"
 #include "../support/printWinAPIError.h"
 #include "../support/readOptionArgs.h"
@@ -8,8 +9,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr int kPathCapacity = MAX_PATH;
 
 bool isAsciiLetter(wchar_t c) {
     return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');

@@ -3,6 +3,7 @@
 #include "FuzzSupport.h"
 
 #include "platform/posix/syscalls.h"
+#include "platform/posix/text.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -343,12 +344,7 @@ void FakeFs::checkCreation(int dir, std::string_view name, std::string_view path
             Parent p = parentOf(cwd_, std::string_view(allowed).substr(0, end));
             if (p.err == 0 && p.type == Parent::Normal && p.dir == dir && p.name == name)
                 return;
-            while (end > 0 && allowed[end - 1] == '/')
-                --end;
-            while (end > 0 && allowed[end - 1] != '/')
-                --end;
-            while (end > 1 && allowed[end - 1] == '/')
-                --end;
+            end = posixParentLength(allowed.data(), end);
         }
     }
     fail("unexpected creation of \"%.*s\" inside %s (the call named \"%.*s\")",

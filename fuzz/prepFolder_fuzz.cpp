@@ -6,6 +6,7 @@
 // removed.
 #include "CommandLine.h"
 #include "FakeFs.h"
+#include "platform/posix/text.h"
 #include "FuzzSupport.h"
 
 #include "prepFolder/prepFolder.h"
@@ -18,14 +19,7 @@ namespace {
 // Whether the path names a parent before its last component (the command refuses to replace a
 // file at a path without one).
 bool hasParentPart(const std::string& path) {
-    size_t n = path.size();
-    while (n > 0 && path[n - 1] == '/')
-        --n;
-    while (n > 0 && path[n - 1] != '/')
-        --n;
-    while (n > 0 && path[n - 1] == '/')
-        --n;
-    return n > 0;
+    return path.find_first_not_of('/') < posixParentLength(path.data(), path.size());
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 #include "../platform/platform.h"
 #include "../prepFolder/prepFolder.h"
 #include "../support/StringFnEnhancements.h"
-#include "../support/pathText.h"
+#include "../platform/pathText.h"
 #include "../support/printWinAPIError.h"
 #include "../support/readOptionArgs.h"
 #include "version.h"
@@ -15,12 +15,9 @@
 
 namespace {
 
-constexpr int kPathCapacity = MAX_PATH;
 constexpr int kSubstituteCapacity = 276;
 constexpr int kMaxNameCharacters = 535; // both names with their terminators, in the record
 constexpr int kRecordHeaderBytes = 16;
-constexpr DWORD kReparseTagMountPoint = 0xA0000003;
-constexpr DWORD kSetReparsePoint = 0x000900A4;
 
 void put16(unsigned char* at, unsigned value) {
     at[0] = static_cast<unsigned char>(value);
@@ -193,28 +190,6 @@ bool leadsSomewhere(const wchar_t* path) {
     return readCmpLink(path, resolved, kPathCapacity, 0, 0, 0) != 3;
 }
 
-int refuseTargetInsideLinkPath() {
-    fputs("ERROR-target-inside-<link-path>\n", stderr);
-    return 2;
-}
-
-// Whether the directory tree at the link path may go: neither the target nor the current
-// directory may lie in it. Returns 0, or the exit code after saying why not. What cannot be
-// decided is refused; nothing has been deleted yet.
-int refuseClearingInside(const wchar_t* fullLink, const wchar_t* fullTarget) {
-    Identity link;
-    bool known = identityOf(fullLink, link);
-    if (!known || liesInside(fullTarget, link) != Inside::No)
-        return refuseTargetInsideLinkPath();
-    wchar_t current[kPathCapacity];
-    DWORD length = GetFullPathNameW(L".", kPathCapacity, current, nullptr);
-    if (length == 0 || length >= kPathCapacity || liesInside(current, link) != Inside::No) {
-        fputs("ERROR-<link-path> holds the current directory\n", stderr);
-        return 3;
-    }
-    return 0;
-}
-
 // Whether the target to be made would lie inside what stands at the link path: by the text of
 // both paths, and for an ordinary directory there also by identity.
 bool targetWouldBeInside(const wchar_t* fullLink, const wchar_t* fullTarget) {
@@ -228,55 +203,200 @@ bool targetWouldBeInside(const wchar_t* fullLink, const wchar_t* fullTarget) {
     return !identityOf(fullLink, link) || liesInside(fullTarget, link) != Inside::No;
 }
 
-// Clears the link path as the flags allow. Returns 0 when nothing stands there any more, or the
-// exit code after reporting why it cannot be cleared.
-int clearLinkPath(const wchar_t* fullLink, const wchar_t* fullTarget, const Flags& flags,
-                  wchar_t* faultyPath) {
-    DWORD attributes = GetFileAttributesW(fullLink);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return 0;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        if (!flags.link) {
-            fputs("ERROR-<link-path> has another destination, use -L to enable redirect\n", stderr);
-            return 3;
+// Exit codes. A step of the command returns one of them, or kGoOn for the next step to follow.
+constexpr int kGoOn = -1;
+constexpr int kDone = 0;
+constexpr int kLinkPathFaulty = 1;
+constexpr int kTargetFaulty = 2;
+constexpr int kLinkPathInTheWay = 3;
+constexpr int kLinkNotRemoved = 4;
+constexpr int kTreeNotRemoved = 5;
+constexpr int kLinkPathTooLong = 6;
+constexpr int kTargetPathTooLong = 7;
+constexpr int kInternal = 9;
+
+// Every refusal with a fixed text, and its exit code: all the ways the command can end but the
+// reports that carry an error number or a path, which stay with the step that knows them.
+enum Refusal {
+    kLinkPathLength,
+    kTargetPathLength,
+    kInvalidLinkPath,
+    kInvalidTargetPath,
+    kNoDrivePath,
+    kNamesTooLong,
+    kInternal6,
+    kTargetInsideLinkPath,
+    kRootLinkPath,
+    kCurrentDirectoryInLinkPath,
+    kAnotherDestination,
+    kNormalDirectory,
+    kFileAtLinkPath,
+    kRefusals
+};
+
+struct RefusalText {
+    int exitCode;
+    const char* message;
+};
+
+constexpr RefusalText kRefusalTexts[] = {
+    {kLinkPathTooLong, "ERROR-invalid-link path-length\n"},
+    {kTargetPathTooLong, "ERROR-invalid-target path-length\n"},
+    {kLinkPathFaulty, "ERROR-invalid-link-path\n"},
+    {kTargetFaulty, "ERROR-invalid-target-path\n"},
+    {kTargetFaulty, "ERROR-target-must-be-a-drive-path\n"},
+    {kTargetFaulty, "ERROR-path-too-long\n"},
+    {kInternal, "ERROR-intern-6\n"},
+    {kTargetFaulty, "ERROR-target-inside-<link-path>\n"},
+    {kLinkPathInTheWay, "ERROR-<link-path> is a root directory\n"},
+    {kLinkPathInTheWay, "ERROR-<link-path> holds the current directory\n"},
+    {kLinkPathInTheWay, "ERROR-<link-path> has another destination, use -L to enable redirect\n"},
+    {kLinkPathInTheWay, "ERROR <link-path> refers to a normal directory, use -F to force remove\n"},
+    {kLinkPathInTheWay, "ERROR-<link-path> refers to a file, use -F to force remove\n"},
+};
+static_assert(sizeof kRefusalTexts / sizeof kRefusalTexts[0] == kRefusals,
+              "a refusal lacks a text");
+
+int refuse(Refusal refusal) {
+    fputs(kRefusalTexts[refusal].message, stderr);
+    return kRefusalTexts[refusal].exitCode;
+}
+
+// What the steps of one run share.
+struct Job {
+    int argc;
+    char** argv;
+    Flags flags;
+    wchar_t fullLink[kPathCapacity];
+    wchar_t fullTarget[kPathCapacity];
+    wchar_t substituteName[kSubstituteCapacity];
+    int Ls;
+    int Lt;
+    DWORD linkAttributes; // what stands at the link path, as the check before clearing saw it
+    wchar_t faultyPath[kPathCapacity];
+};
+
+int readOptions(Job& job) {
+    int result = readOptionArgs(job.argc, job.argv, 3, "FLT", applyLetter, &job.flags);
+    return result == 0 ? kGoOn : result;
+}
+
+// Converts both paths and completes them to full paths.
+int readPaths(Job& job) {
+    wchar_t link[kPathCapacity], target[kPathCapacity];
+    if (MultiByteToWideChar(CP_ACP, 0, job.argv[1], -1, link, kPathCapacity) == 0)
+        return refuse(kLinkPathLength);
+    if (MultiByteToWideChar(CP_ACP, 0, job.argv[2], -1, target, kPathCapacity) == 0)
+        return refuse(kTargetPathLength);
+    DWORD length = GetFullPathNameW(link, kPathCapacity, job.fullLink, nullptr);
+    if (length == 0 || length >= kPathCapacity)
+        return refuse(kInvalidLinkPath);
+    length = GetFullPathNameW(target, kPathCapacity, job.fullTarget, nullptr);
+    if (length == 0 || length >= kPathCapacity)
+        return refuse(kInvalidTargetPath);
+    return kGoOn;
+}
+
+// Makes sure that the target is a directory on a drive, creating it with -T.
+int prepareTarget(Job& job) {
+    DWORD attributes = GetFileAttributesW(job.fullTarget);
+    bool isDirectory =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    // A junction or link whose own target is gone shows the directory bit but is no directory
+    // to link to; -T cannot make one where it stands either.
+    bool isDangling = isDirectory && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                      !leadsSomewhere(job.fullTarget);
+    if (!isDirectory || isDangling) {
+        if (!job.flags.target || isDangling) {
+            printMessage(stderr, "ERROR target does not exists as directory: %ls\n",
+                         job.fullTarget);
+            return kTargetFaulty;
         }
-        if (isAtOrBelow(fullTarget, fullLink))
-            return refuseTargetInsideLinkPath(); // a link to itself would be a loop
-        if (!RemoveDirectoryW(fullLink)) {       // the link itself, never what it refers to
+        if (targetWouldBeInside(job.fullLink, job.fullTarget))
+            return refuse(kTargetInsideLinkPath); // before anything is made there
+        int result = createDir(job.fullTarget, job.flags.force, job.faultyPath, kPathCapacity);
+        if (result != 0) {
+            printWinAPIError(result, job.faultyPath, "ERROR creation directory");
+            return kTargetFaulty;
+        }
+    }
+    return isDrivePath(job.fullTarget) ? kGoOn : refuse(kNoDrivePath);
+}
+
+// The junction's substitute name, and whether both names fit into its record.
+int nameTarget(Job& job) {
+    job.Ls = wcsnCopy(job.substituteName, kSubstituteCapacity, L"\\??\\", -1);
+    job.Ls += wcsnCopy(job.substituteName + job.Ls,
+                       static_cast<uint64_t>(kSubstituteCapacity - job.Ls), job.fullTarget, -1);
+    job.Lt = static_cast<int>(wcslen(job.fullTarget));
+    return job.Ls + job.Lt + 2 > kMaxNameCharacters ? refuse(kNamesTooLong) : kGoOn;
+}
+
+int checkAlreadyRight(Job& job) {
+    int compared = readCmpLink(job.fullLink, job.fullTarget, kPathCapacity, 1, 'A', '/');
+    if (compared == 0)
+        return kDone; // nothing to change
+    return compared == 6 ? refuse(kInternal6) : kGoOn;
+}
+
+// Whether what stands at the link path may go, as the flags allow. Refuses what could never be
+// meant: a root, a tree holding the target or the current directory, a link to itself. What
+// cannot be decided is refused; nothing has been deleted yet.
+int checkClearable(Job& job) {
+    if (isRootPath(job.fullLink))
+        return refuse(kRootLinkPath);
+    DWORD attributes = GetFileAttributesW(job.fullLink);
+    job.linkAttributes = attributes;
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return kGoOn; // nothing there
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        if (!job.flags.link)
+            return refuse(kAnotherDestination);
+        return isAtOrBelow(job.fullTarget, job.fullLink) ? refuse(kTargetInsideLinkPath) : kGoOn;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return job.flags.force ? kGoOn : refuse(kFileAtLinkPath);
+    if (!job.flags.force)
+        return refuse(kNormalDirectory);
+    Identity link;
+    if (!identityOf(job.fullLink, link) || liesInside(job.fullTarget, link) != Inside::No)
+        return refuse(kTargetInsideLinkPath);
+    wchar_t current[kPathCapacity];
+    DWORD length = GetFullPathNameW(L".", kPathCapacity, current, nullptr);
+    if (length == 0 || length >= kPathCapacity || liesInside(current, link) != Inside::No)
+        return refuse(kCurrentDirectoryInLinkPath);
+    return kGoOn;
+}
+
+// Removes what the check let go: a link as a link, a directory tree, a file.
+int clearLinkPath(Job& job) {
+    DWORD attributes = job.linkAttributes;
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return kGoOn;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        if (!RemoveDirectoryW(job.fullLink)) { // the link itself, never what it refers to
             unsigned long error = GetLastError();
             printMessage(stderr, "ERROR-remove-existing-link-%lu on <link-path> %ls \n", error,
-                         fullLink);
-            return 4;
+                         job.fullLink);
+            return kLinkNotRemoved;
         }
-        return 0;
-    }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (!flags.force) {
-            fputs("ERROR <link-path> refers to a normal directory, use -F to force remove\n",
-                  stderr);
-            return 3;
-        }
-        int refused = refuseClearingInside(fullLink, fullTarget);
-        if (refused != 0)
-            return refused;
-        int result = removeDirTree(fullLink, 0, faultyPath, kPathCapacity);
+    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        int result = removeDirTree(job.fullLink, 0, job.faultyPath, kPathCapacity);
         if (result != 0) {
-            printWinAPIError(result, faultyPath,
+            printWinAPIError(result, job.faultyPath,
                              "ERROR on deletion faulty directory tree instead symbLink");
-            return 5;
+            return kTreeNotRemoved;
         }
-        return 0;
-    }
-    if (!flags.force) {
-        fputs("ERROR-<link-path> refers to a file, use -F to force remove\n", stderr);
-        return 3;
-    }
-    if (!DeleteFileW(fullLink)) {
+    } else if (!DeleteFileW(job.fullLink)) {
         unsigned long error = GetLastError();
         printMessage(stderr, "ERROR remove existing file instead of <link-path>: %lu\n", error);
-        return 3;
+        return kLinkPathInTheWay;
     }
-    return 0;
+    return kGoOn;
+}
+
+int setJunction(Job& job) {
+    return createJunction(job.fullLink, job.substituteName, job.Ls, job.fullTarget, job.Lt);
 }
 
 } // namespace
@@ -284,8 +404,8 @@ int clearLinkPath(const wchar_t* fullLink, const wchar_t* fullTarget, const Flag
 int buildJunctionRecord(unsigned char (&record)[kJunctionRecordBytes],
                         const wchar_t* substituteName, int Ls, const wchar_t* printName, int Lt) {
     memset(record, 0, sizeof record);
-    put16(record, kReparseTagMountPoint & 0xFFFF);
-    put16(record + 2, kReparseTagMountPoint >> 16);
+    put16(record, IO_REPARSE_TAG_MOUNT_POINT & 0xFFFF);
+    put16(record + 2, IO_REPARSE_TAG_MOUNT_POINT >> 16);
     int substituteUnits = putName(record, kRecordHeaderBytes, substituteName, Ls);
     if (substituteUnits < 0)
         return 0;
@@ -307,7 +427,7 @@ int createJunction(const wchar_t* fullLinkPath, const wchar_t* substituteName, i
         DWORD error = GetLastError();
         if (error != ERROR_ALREADY_EXISTS) {
             printWinAPIError(static_cast<int>(error), fullLinkPath, "ERROR create link directory");
-            return 3;
+            return kLinkPathInTheWay;
         }
     }
     HANDLE link = CreateFileW(fullLinkPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -316,108 +436,49 @@ int createJunction(const wchar_t* fullLinkPath, const wchar_t* substituteName, i
         unsigned long error = GetLastError();
         RemoveDirectoryW(fullLinkPath);
         printMessage(stderr, "ERROR-open-link-directory-%lu\n", error);
-        return 1;
+        return kLinkPathFaulty;
     }
     unsigned char record[kJunctionRecordBytes];
     int size = buildJunctionRecord(record, substituteName, Ls, fullTargetPath, Lt);
     DWORD returned = 0;
-    BOOL set = size > 0 && DeviceIoControl(link, kSetReparsePoint, record, static_cast<DWORD>(size),
-                                           nullptr, 0, &returned, nullptr);
+    BOOL set =
+        size > 0 && DeviceIoControl(link, FSCTL_SET_REPARSE_POINT, record, static_cast<DWORD>(size),
+                                    nullptr, 0, &returned, nullptr);
     if (!set) {
         DWORD error = size > 0 ? GetLastError() : DWORD(ERROR_FILENAME_EXCED_RANGE);
         CloseHandle(link);
         RemoveDirectoryW(fullLinkPath); // only an empty directory goes
         printWinAPIError(static_cast<int>(error), fullLinkPath, "ERROR set Junction");
-        return 1;
+        return kLinkPathFaulty;
     }
     CloseHandle(link);
-    return 0;
+    return kDone;
 }
 
 int mountDirCmd(int argc, char** argv) {
     if (argc <= 2 || argv[1][0] == 0 || argv[2][0] == 0) {
         fputs(usageText, stdout);
-        return 0;
+        return kDone;
     }
-    Flags flags;
-    int optionResult = readOptionArgs(argc, argv, 3, "FLT", applyLetter, &flags);
-    if (optionResult != 0)
-        return optionResult;
-
-    wchar_t link[kPathCapacity], target[kPathCapacity];
-    if (MultiByteToWideChar(CP_ACP, 0, argv[1], -1, link, kPathCapacity) == 0) {
-        fputs("ERROR-invalid-link path-length\n", stderr);
-        return 6;
+    // The command, step by step: each ends it with an exit code, or lets the next one follow.
+    using Step = int (*)(Job&);
+    constexpr Step kSteps[] = {
+        readOptions,       // the option letters after the two paths
+        readPaths,         // both paths, converted and completed
+        prepareTarget,     // the target is a directory on a drive (made with -T)
+        nameTarget,        // the junction's names fit into its record
+        checkAlreadyRight, // the link path leads to the target already: done
+        checkClearable,    // what stands at the link path may go
+        clearLinkPath,     // it goes
+        setJunction,       // the junction is made: its result ends the command
+    };
+    Job job{};
+    job.argc = argc;
+    job.argv = argv;
+    for (Step step : kSteps) {
+        int exitCode = step(job);
+        if (exitCode != kGoOn)
+            return exitCode;
     }
-    if (MultiByteToWideChar(CP_ACP, 0, argv[2], -1, target, kPathCapacity) == 0) {
-        fputs("ERROR-invalid-target path-length\n", stderr);
-        return 7;
-    }
-
-    wchar_t fullLink[kPathCapacity], fullTarget[kPathCapacity];
-    DWORD length = GetFullPathNameW(link, kPathCapacity, fullLink, nullptr);
-    if (length == 0 || length >= kPathCapacity) {
-        fputs("ERROR-invalid-link-path\n", stderr);
-        return 1;
-    }
-    length = GetFullPathNameW(target, kPathCapacity, fullTarget, nullptr);
-    if (length == 0 || length >= kPathCapacity) {
-        fputs("ERROR-invalid-target-path\n", stderr);
-        return 2;
-    }
-
-    wchar_t faultyPath[kPathCapacity] = L"";
-    DWORD targetAttributes = GetFileAttributesW(fullTarget);
-    bool targetIsDirectory = targetAttributes != INVALID_FILE_ATTRIBUTES &&
-                             (targetAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    // A junction or link whose own target is gone shows the directory bit but is no directory
-    // to link to; -T cannot make one where it stands either.
-    bool targetIsDangling = targetIsDirectory &&
-                            (targetAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                            !leadsSomewhere(fullTarget);
-    if (!targetIsDirectory || targetIsDangling) {
-        if (!flags.target || targetIsDangling) {
-            printMessage(stderr, "ERROR target does not exists as directory: %ls\n", fullTarget);
-            return 2;
-        }
-        if (targetWouldBeInside(fullLink, fullTarget))
-            return refuseTargetInsideLinkPath(); // before anything is made there
-        int result = createDir(fullTarget, flags.force, faultyPath, kPathCapacity);
-        if (result != 0) {
-            printWinAPIError(result, faultyPath, "ERROR creation directory");
-            return 2;
-        }
-    }
-    if (!isDrivePath(fullTarget)) {
-        fputs("ERROR-target-must-be-a-drive-path\n", stderr);
-        return 2;
-    }
-
-    wchar_t substituteName[kSubstituteCapacity];
-    int Ls = wcsnCopy(substituteName, kSubstituteCapacity, L"\\??\\", -1);
-    Ls += wcsnCopy(substituteName + Ls, static_cast<uint64_t>(kSubstituteCapacity - Ls), fullTarget,
-                   -1);
-    int Lt = static_cast<int>(wcslen(fullTarget));
-    if (Ls + Lt + 2 > kMaxNameCharacters) {
-        fputs("ERROR-path-too-long\n", stderr);
-        return 2;
-    }
-
-    int compared = readCmpLink(fullLink, fullTarget, kPathCapacity, 1, 'A', '/');
-    if (compared == 0)
-        return 0; // already right
-    if (compared == 6) {
-        fputs("ERROR-intern-6\n", stderr);
-        return 9;
-    }
-
-    // A root can never become a link: clearing it would delete what was never meant to go.
-    if (isRootPath(fullLink)) {
-        fputs("ERROR-<link-path> is a root directory\n", stderr);
-        return 3;
-    }
-    int cleared = clearLinkPath(fullLink, fullTarget, flags, faultyPath);
-    if (cleared != 0)
-        return cleared;
-    return createJunction(fullLink, substituteName, Ls, fullTarget, Lt);
+    return kDone;
 }

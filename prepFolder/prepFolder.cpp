@@ -2,7 +2,7 @@
 
 #include "../platform/platform.h"
 #include "../support/StringFnEnhancements.h"
-#include "../support/pathText.h"
+#include "../platform/pathText.h"
 #include "../support/printWinAPIError.h"
 #include "version.h"
 
@@ -11,9 +11,7 @@
 
 namespace {
 
-constexpr int kPathCapacity = MAX_PATH;
 constexpr int kMaxMissingLevels = 50;
-constexpr int kMoreThan50MissingLevels = 8347;
 
 void writeFaultyPath(wchar_t* faultyPath, int capacity, const wchar_t* path) {
     if (faultyPath)

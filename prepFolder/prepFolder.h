@@ -8,6 +8,9 @@
 // than 50 missing levels).
 #pragma once
 
+// The number createDir returns when more than 50 levels are missing.
+constexpr int kMoreThan50MissingLevels = 8347;
+
 // Makes the directory at path with every missing parent (at most 50 levels). With replaceFile
 // set, a file or file link standing at path is deleted first. A directory or directory link
 // already there is success.

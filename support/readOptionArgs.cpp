@@ -4,10 +4,6 @@
 
 #include <cstring>
 
-namespace {
-constexpr int kOptionError = 8;
-}
-
 int readOptionArgs(int argc, char** argv, int first, const char* letters, OptionLetterFn apply,
                    void* context) {
     for (int i = first; i < argc; ++i) {

@@ -6,6 +6,9 @@
 //  - any other argument is faulty.
 #pragma once
 
+// The exit code of a faulty option argument.
+constexpr int kOptionError = 8;
+
 // Called for each accepted letter, in the order the letters stand.
 using OptionLetterFn = void (*)(char letter, void* context);
 

@@ -1,6 +1,7 @@
 #include "errors.h"
 
 #include "syscalls.h"
+#include "text.h"
 
 #include <cerrno>
 #include <cstring>
@@ -12,13 +13,7 @@ thread_local DWORD lastError = 0;
 
 // True when the directory that would hold the last component of path exists.
 bool parentExists(const char* path) {
-    size_t n = strlen(path);
-    while (n > 0 && path[n - 1] == '/')
-        --n;
-    while (n > 0 && path[n - 1] != '/')
-        --n;
-    while (n > 1 && path[n - 1] == '/')
-        --n;
+    size_t n = posixParentLength(path, strlen(path));
     if (n == 0)
         return true; // a single relative component: its parent is the current directory
     char parent[4096];
@@ -39,60 +34,57 @@ void SetLastError(DWORD error) {
     lastError = error;
 }
 
+namespace {
+
+struct Translation {
+    int err;
+    DWORD error;
+};
+
+// errno to the Win32 number the commands and their messages expect: one a line, grouped by what
+// they mean.
+constexpr Translation kTranslations[] = {
+    // nothing there
+    {ENOENT, ERROR_FILE_NOT_FOUND}, // ERROR_PATH_NOT_FOUND where the parent is missing too
+    {ENOTDIR, ERROR_PATH_NOT_FOUND},
+    // not allowed
+    {EACCES, ERROR_ACCESS_DENIED},
+    {EPERM, ERROR_ACCESS_DENIED},
+    {EISDIR, ERROR_ACCESS_DENIED},
+    {EROFS, ERROR_WRITE_PROTECT},
+    // in the way, or still in use
+    {EEXIST, ERROR_ALREADY_EXISTS},
+    {ENOTEMPTY, ERROR_DIR_NOT_EMPTY},
+    {EBUSY, ERROR_SHARING_VIOLATION},
+    {ETXTBSY, ERROR_SHARING_VIOLATION},
+    {EXDEV, ERROR_NOT_SAME_DEVICE},
+    // too long, too many
+    {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
+    {ELOOP, ERROR_CANT_RESOLVE_FILENAME},
+    {EMLINK, ERROR_TOO_MANY_LINKS},
+    // out of resources
+    {ENOSPC, ERROR_DISK_FULL},
+    {EDQUOT, ERROR_DISK_FULL},
+    {EMFILE, ERROR_TOO_MANY_OPEN_FILES},
+    {ENFILE, ERROR_TOO_MANY_OPEN_FILES},
+    {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
+    // the call itself
+    {EBADF, ERROR_INVALID_HANDLE},
+    {EINVAL, ERROR_INVALID_PARAMETER},
+    {ENOTSUP, ERROR_NOT_SUPPORTED},
+    // the device
+    {EIO, ERROR_IO_DEVICE},
+};
+
+} // namespace
+
 DWORD posixErrorNumber(int err) {
-    switch (err) {
-    case 0:
+    if (err == 0)
         return ERROR_SUCCESS;
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-        return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-        return ERROR_ACCESS_DENIED;
-    case EPERM:
-        return ERROR_ACCESS_DENIED;
-    case EISDIR:
-        return ERROR_ACCESS_DENIED;
-    case EEXIST:
-        return ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY:
-        return ERROR_DIR_NOT_EMPTY;
-    case ENAMETOOLONG:
-        return ERROR_FILENAME_EXCED_RANGE;
-    case EROFS:
-        return ERROR_WRITE_PROTECT;
-    case ENOSPC:
-        return ERROR_DISK_FULL;
-    case EDQUOT:
-        return ERROR_DISK_FULL;
-    case EBUSY:
-        return ERROR_SHARING_VIOLATION;
-    case ETXTBSY:
-        return ERROR_SHARING_VIOLATION;
-    case EMFILE:
-        return ERROR_TOO_MANY_OPEN_FILES;
-    case ENFILE:
-        return ERROR_TOO_MANY_OPEN_FILES;
-    case EBADF:
-        return ERROR_INVALID_HANDLE;
-    case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case EXDEV:
-        return ERROR_NOT_SAME_DEVICE;
-    case EINVAL:
-        return ERROR_INVALID_PARAMETER;
-    case ENOTSUP:
-        return ERROR_NOT_SUPPORTED;
-    case EIO:
-        return ERROR_IO_DEVICE;
-    case EMLINK:
-        return ERROR_TOO_MANY_LINKS;
-    case ELOOP:
-        return ERROR_CANT_RESOLVE_FILENAME;
-    // Anything else: what Wine reports for an errno it does not know (STATUS_UNSUCCESSFUL).
-    default:
-        return ERROR_GEN_FAILURE;
-    }
+    for (const Translation& t : kTranslations)
+        if (t.err == err)
+            return t.error;
+    return ERROR_GEN_FAILURE; // what Wine reports for an errno it does not know
 }
 
 void posixSetLastError(int err, const char* path) {

@@ -2,6 +2,7 @@
 // directory descriptor and one buffer of raw entries read in bulk.
 #include "find.h"
 
+#include "../pathText.h"
 #include "errors.h"
 #include "syscalls.h"
 #include "text.h"
@@ -129,10 +130,6 @@ BOOL nextEntry(SearchSlot* s, LPWIN32_FIND_DATAW data) {
         return FALSE;
     }
     return TRUE;
-}
-
-bool isSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
 }
 
 // The name of path below the innermost search's directory, or null when it is not a direct

@@ -1,5 +1,6 @@
 // Full paths by text alone, as Windows makes them: nothing on the file system is looked at
 // except the current directory.
+#include "../pathText.h"
 #include "errors.h"
 #include "syscalls.h"
 #include "text.h"
@@ -9,10 +10,6 @@
 #include <cwchar>
 
 namespace {
-
-bool isSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
 
 constexpr size_t kWork = 4 * MAX_PATH + 8;
 

@@ -203,6 +203,16 @@ void removeDotComponents(char* path) {
 
 } // namespace
 
+size_t posixParentLength(const char* path, size_t length) {
+    while (length > 0 && path[length - 1] == '/')
+        --length;
+    while (length > 0 && path[length - 1] != '/')
+        --length;
+    while (length > 1 && path[length - 1] == '/')
+        --length;
+    return length;
+}
+
 bool posixPath(const wchar_t* path, char (&out)[kPosixPathBytes + 1]) {
     if (posixEncode(path, out, sizeof out, Wide::Path) < 0)
         return false;

@@ -36,5 +36,9 @@ int posixEncodeChar(wchar_t c, unsigned char (&out)[4], Wide kind);
 // U+10FFFF) it stops, terminates and returns -1 - bytes written so far.
 int posixEncode(const wchar_t* src, char* dst, size_t cap, Wide kind);
 
+// The length of the parent of path[0..length) in the file system's bytes ("/" the only
+// separator): the last name and the separators before it go, a leading "/" stays.
+size_t posixParentLength(const char* path, size_t length);
+
 // A wide path for the file system calls: false when a character has no byte form.
 bool posixPath(const wchar_t* path, char (&out)[kPosixPathBytes + 1]);

@@ -16,8 +16,6 @@ namespace {
 
 using namespace testkit;
 
-constexpr int kMoreThan50MissingLevels = 8347;
-
 // The faulty-path buffer of one call, set empty as the callers do.
 struct Faulty {
     wchar_t path[MAX_PATH] = L"";

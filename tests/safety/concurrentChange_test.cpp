@@ -432,15 +432,16 @@ TEST(SafetyConcurrentChange, SubDirectorySwappedForAHostLinkRate) {
                           stop = hostPath(t / "stop"), done = hostPath(t / "done"),
                           running = hostPath(t / "running");
         ASSERT_FALSE(hostTree.empty() || hostOutside.empty());
-        // d1/s is moved aside, a link to outside put in its place, then taken back; "running"
-        // after the first swap; the count of swaps ends in "done" once "stop" exists, after the
-        // tree is removed the host's way.
-        const std::string script = "cd '" + hostTree + "' || exit; n=0; while [ ! -e '" + stop +
-                                   "' ]; do " + "mv d1/s d1/s.x 2>/dev/null && ln -s '" +
-                                   hostOutside + "' d1/s 2>/dev/null && n=$((n+1)); " +
-                                   "rm -f d1/s; mv d1/s.x d1/s 2>/dev/null; [ $n = 1 ] && : > '" +
-                                   running + "'; " + "done; cd / && rm -rf '" + hostTree +
-                                   "'; echo $n > '" + done + "'";
+        // Each sub-directory d<k>/s in turn is moved aside, a link to outside put in its place
+        // for a moment, then taken back; "running" after the first swap; the count of swaps ends
+        // in "done" once "stop" exists, after the tree is removed the host's way.
+        const std::string script =
+            "cd '" + hostTree + "' || exit; n=0; while [ ! -e '" + stop + "' ]; do " +
+            "for d in d0 d1 d2; do " + "mv $d/s $d/s.x 2>/dev/null && ln -s '" + hostOutside +
+            "' $d/s 2>/dev/null && " +
+            "n=$((n+1)) && sleep 0.002; rm -f $d/s; mv $d/s.x $d/s 2>/dev/null; done; " +
+            "[ $n -gt 0 ] && : > '" + running + "'; done; cd / && rm -rf '" + hostTree +
+            "'; echo $n > '" + done + "'";
         ASSERT_TRUE(startHostScript(script));
         for (int wait = 0; wait < 500 && !fs::exists(t / "running"); ++wait)
             std::this_thread::sleep_for(10ms); // the command starts once the swapping does

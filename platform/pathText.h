@@ -2,6 +2,12 @@
 // separators.
 #pragma once
 
+#include "platform.h"
+
+// Every path buffer of the commands: the platform's MAX_PATH wide characters, terminator
+// included.
+constexpr int kPathCapacity = MAX_PATH;
+
 inline bool isSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }
