@@ -99,14 +99,6 @@ QuietStreams::~QuietStreams() {
     free(errText_);
 }
 
-bool skipping(const char* knownFault) {
-    static const char* const list = getenv("TREEPREP_FUZZ_SKIP");
-    if (!list)
-        return false;
-    const std::string names = std::string(",") + list + ",";
-    return names.find(std::string(",") + knownFault + ",") != std::string::npos;
-}
-
 #if defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__))
 
 namespace {

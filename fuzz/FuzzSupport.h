@@ -44,10 +44,6 @@ class QuietStreams {
     size_t errSize_ = 0;
 };
 
-// Whether the comma-separated list in TREEPREP_FUZZ_SKIP names this known fault: a target may
-// then pass over the inputs that show it, so that a long run looks for other faults.
-bool skipping(const char* knownFault);
-
 // From now on, any system call of this process that removes, creates, renames or links a name in
 // the real file system (unlink, rmdir, mkdir, symlink, link, rename and their *at forms) stops
 // the process with a report, through abort() so that libFuzzer saves the input. Only libFuzzer's

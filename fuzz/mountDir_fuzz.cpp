@@ -30,32 +30,6 @@ std::string fullPath(const std::string& arg) {
     return bytes;
 }
 
-// Whether the target is the directory standing at the link path or lies below it: by its text,
-// or by where it, or (for a target still to be made) its nearest existing parent, leads.
-bool targetInLinkTree(const fuzz::FakeFs& fs, std::string link, std::string target,
-                      fuzz::FakeFs::Found linkEntry) {
-    while (link.size() > 1 && link.back() == '/')
-        link.pop_back();
-    while (target.size() > 1 && target.back() == '/')
-        target.pop_back();
-    if (target == link || target.rfind(link == "/" ? link : link + "/", 0) == 0)
-        return true;
-    if (linkEntry.err)
-        return false;
-    for (std::string part = target; !part.empty();) {
-        fuzz::FakeFs::Found reached = fs.resolve(part, true);
-        if (reached.err == 0) {
-            for (int node = reached.node; node != 0; node = fs.parent(node))
-                if (node == linkEntry.node)
-                    return true;
-            return false;
-        }
-        size_t slash = part.find_last_of('/');
-        part.resize(slash == std::string::npos || slash == 0 ? 0 : slash);
-    }
-    return false;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -84,17 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fs.restartCallCounts();
     const bool pathsFit = !link.empty() && !target.empty();
     FakeFs::Found linkEntry = pathsFit ? fs.entry(link) : FakeFs::Found{1, -1};
-    // Known faults (fuzz/crashes/README.md) can be passed over while they wait for their fix, so
-    // that a long run looks for others: TREEPREP_FUZZ_SKIP=root-link,link-with-separator,...
-    if (pathsFit && ((force && fuzz::skipping("root-link") &&
-                      link.find_first_not_of('/') == std::string::npos) ||
-                     (force && fuzz::skipping("link-with-separator") && link.back() == '/' &&
-                      linkEntry.err == 0 && fs.kind(linkEntry.node) == FakeFs::Kind::Link) ||
-                     (replaceLink && fuzz::skipping("target-in-link-tree") &&
-                      targetInLinkTree(fs, link, target, linkEntry)))) {
-        fs.uninstall();
-        return -1;
-    }
     if (pathsFit) {
         fs.allowCreationAlong(link);
         if (linkEntry.err == 0) {
