@@ -75,7 +75,6 @@ typedef void* LPOVERLAPPED;
 #define ERROR_TOO_MANY_LINKS 1142
 #define ERROR_CANT_RESOLVE_FILENAME 1921
 #define ERROR_INVALID_REPARSE_DATA 4392
-#define ERROR_NOT_A_REPARSE_POINT 4390
 
 struct WIN32_FIND_DATAW {
     DWORD dwFileAttributes; // always 0 here: callers read attributes by path
