@@ -359,9 +359,9 @@ TEST(SafetyConcurrentChange, LinkPathSwappedForALinkWhileCleared) {
 #else
     const char* soak = std::getenv("TREEPREP_SOAK");
     const int rounds = soak && *soak ? std::atoi(soak) : 200;
-    int losses = 0, swapsSeen = 0;
+    int losses = 0, swapsSeen = 0, ran = 0;
     std::map<int, int> exits;
-    for (int round = 0; round < rounds && losses < 3; ++round) {
+    for (int round = 0; round < rounds && losses < 3; ++round, ++ran) {
         TempDir t;
         const fs::path link = t / "link", swap = t / "swap", outside = t / "outside";
         fs::create_directories(outside / "sub");
@@ -395,7 +395,7 @@ TEST(SafetyConcurrentChange, LinkPathSwappedForALinkWhileCleared) {
                           << lost;
         }
     }
-    std::cout << rounds << " rounds, " << swapsSeen << " with the link path exchanged during the "
+    std::cout << ran << " rounds, " << swapsSeen << " with the link path exchanged during the "
               << "command, " << losses << " with anything outside lost; exit codes:";
     for (const auto& [code, count] : exits)
         std::cout << " " << code << " x" << count;
