@@ -36,8 +36,9 @@ inline bool isDrivePath(const wchar_t* fullPath) {
 
 // Writes one formatted message to stream in a single write. The conversions used by the
 // commands are %s, %ls, %d, %lu, %c and %%. A null string prints as "(null)". A wide string
-// given to %ls is written as narrow text: on Windows as the runtime converts it (a character it
-// cannot convert ends that argument, the rest of the message is still written); on POSIX as the
-// exact bytes it was decoded from.
+// given to %ls is written as narrow text: on Windows in the process code page, the one the
+// arguments arrive in (UTF-8 under the commands' manifest; a character without a form there ends
+// that argument, the rest of the message is still written); on POSIX as the exact bytes it was
+// decoded from.
 int printMessage(FILE* stream, const char* format, ...)
     __attribute__((format(PLATFORM_PRINTF_FORMAT, 2, 3)));
