@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cwchar>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -22,6 +23,22 @@ constexpr bool kPathLettersIgnoreCase = false;
 #else
 constexpr bool kPathLettersIgnoreCase = true;
 #endif
+
+// Whether narrow text that the platform gave (a final path), once decoded, is whole. On Windows a
+// "?" stands for a character the code page lacks, as the narrow calls write every such character
+// and no name can hold a "?"; the last error is then set to 1113 (no mapping for the character).
+// POSIX names may hold a "?", and the layer gives their own bytes.
+inline bool narrowTextIsWhole(const wchar_t* text) {
+#if defined(_WIN32)
+    if (wcschr(text, L'?')) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return false;
+    }
+#else
+    (void)text;
+#endif
+    return true;
+}
 
 // Whether a full path names a place on a local drive: "X:" and a separator on Windows; on POSIX,
 // which has no drives, a path that begins with exactly one "/". A network path (two leading
