@@ -20,3 +20,11 @@ if(NOT MSVC)
                         $<$<AND:$<CONFIG:Release,MinSizeRel>,$<PLATFORM_ID:Linux>>:-static>)
   endforeach()
 endif()
+
+# On Windows each command carries a manifest that asks for the UTF-8 code page
+# (platform/win/utf8.manifest): arguments, final paths and messages are then UTF-8.
+if(MINGW)
+  foreach(command IN LISTS TREEPREP_COMMANDS)
+    target_sources(${command} PRIVATE ${PROJECT_SOURCE_DIR}/platform/win/utf8.rc)
+  endforeach()
+endif()

@@ -72,10 +72,14 @@ const char usageText[] =
 
 int walkFinalPath(const char* finalPath, wchar_t* pathBuf, int size, int compareFlag, char caseConv,
                   char slashConv) {
-    // Bytes become characters through the code page the platform wrote them in; ASCII maps to
-    // itself, so the conversions and matches below work on the same values as on bytes.
+    // Bytes become characters through the code page the platform wrote them in, the one the
+    // arguments arrive in (on Windows under the commands' manifest UTF-8, a character beyond the
+    // BMP a surrogate pair as in the caller's path); ASCII maps to itself, so the conversions and
+    // matches below work on the same values as on bytes. A path the platform could not give
+    // whole is no final path.
     wchar_t text[kPathCapacity];
-    if (size < 1 || MultiByteToWideChar(CP_ACP, 0, finalPath, -1, text, kPathCapacity) == 0)
+    if (size < 1 || MultiByteToWideChar(CP_ACP, 0, finalPath, -1, text, kPathCapacity) == 0 ||
+        !narrowTextIsWhole(text))
         return 2;
     for (int pos = 0; pos < size; ++pos) {
         wchar_t original = text[pos];

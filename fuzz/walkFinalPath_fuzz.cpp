@@ -62,12 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         finalPath.resize(nul);
     }
 
-    // The final path as characters, as the platform's code page makes them.
+    // The final path as characters, as the platform's code page makes them; usable when it fits
+    // and came whole.
     std::vector<wchar_t> text(4 * MAX_PATH + 8);
     const int textLength = MultiByteToWideChar(CP_ACP, 0, finalPath.c_str(), -1, text.data(),
                                                static_cast<int>(text.size())) -
                            1;
-    const bool textFits = textLength >= 0 && textLength < MAX_PATH;
+    const bool textUsable =
+        textLength >= 0 && textLength < MAX_PATH && narrowTextIsWhole(text.data());
 
     if (compare) {
         std::vector<wchar_t> caller(4 * MAX_PATH + 8);
@@ -79,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             walkFinalPath(finalPath.c_str(), caller.data(), bufferSize, 1, caseConv, slashConv);
         FUZZ_CHECK(caller == before, "compare mode wrote the caller's path");
         int expected = 2;
-        if (textFits) {
+        if (textUsable) {
             for (int pos = 0; pos < bufferSize; ++pos) {
                 if (!stands(caller[static_cast<size_t>(pos)], text[static_cast<size_t>(pos)],
                             slashConv)) {
@@ -100,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<wchar_t> buffer(static_cast<size_t>(bufferSize), kUnwritten);
     int result =
         walkFinalPath(finalPath.c_str(), buffer.data(), bufferSize, 0, caseConv, slashConv);
-    if (!textFits) {
+    if (!textUsable) {
         FUZZ_CHECK(result == 2, "a final path of %zu bytes gave %d", finalPath.size(), result);
         return 0;
     }

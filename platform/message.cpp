@@ -4,8 +4,9 @@
 // engine (floating point included) into every command, and msvcrt's drops the rest of the
 // message when a %ls argument holds a character it cannot convert; glibc's %ls, in the start-up
 // "C" locale, stops the whole message at the first non-ASCII character. Here a wide string is
-// written character by character in its narrow form (narrow.h): the first character without one
-// ends that argument, and the rest of the message is still written.
+// written character by character (a surrogate pair as one) in its narrow form (narrow.h: on
+// Windows the process code page, on POSIX the bytes it was decoded from): the first character
+// without one ends that argument, and the rest of the message is still written.
 #include "platform.h"
 
 #include "narrow.h"
@@ -61,7 +62,8 @@ void putWide(Out& out, const wchar_t* ws) {
         int n = narrowCharacter(*ws, bytes, state);
         if (n == 0)
             return; // like the runtime's %ls: the rest of this argument is dropped
-        out.put(bytes, static_cast<size_t>(n));
+        if (n > 0)
+            out.put(bytes, static_cast<size_t>(n)); // else held for the next character
     }
 }
 

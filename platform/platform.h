@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cwchar>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -22,6 +23,22 @@ constexpr bool kPathLettersIgnoreCase = false;
 #else
 constexpr bool kPathLettersIgnoreCase = true;
 #endif
+
+// Whether narrow text that the platform gave (a final path), once decoded, is whole. On Windows a
+// "?" stands for a character the code page lacks, as the narrow calls write every such character
+// and no name can hold a "?"; the last error is then set to 1113 (no mapping for the character).
+// POSIX names may hold a "?", and the layer gives their own bytes.
+inline bool narrowTextIsWhole(const wchar_t* text) {
+#if defined(_WIN32)
+    if (wcschr(text, L'?')) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return false;
+    }
+#else
+    (void)text;
+#endif
+    return true;
+}
 
 // Whether a full path names a place on a local drive: "X:" and a separator on Windows; on POSIX,
 // which has no drives, a path that begins with exactly one "/". A network path (two leading
@@ -67,8 +84,9 @@ constexpr bool kTrailingDotsAndBlanksDropped = false;
 
 // Writes one formatted message to stream in a single write. The conversions used by the
 // commands are %s, %ls, %d, %lu, %c and %%. A null string prints as "(null)". A wide string
-// given to %ls is written as narrow text: on Windows as the runtime converts it (a character it
-// cannot convert ends that argument, the rest of the message is still written); on POSIX as the
-// exact bytes it was decoded from.
+// given to %ls is written as narrow text: on Windows in the process code page, the one the
+// arguments arrive in (UTF-8 under the commands' manifest; a character without a form there ends
+// that argument, the rest of the message is still written); on POSIX as the exact bytes it was
+// decoded from.
 int printMessage(FILE* stream, const char* format, ...)
     __attribute__((format(PLATFORM_PRINTF_FORMAT, 2, 3)));

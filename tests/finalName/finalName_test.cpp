@@ -89,6 +89,28 @@ TEST(WalkFinalPath, CompareModeWithoutRoomGivesNoVerdict) {
     EXPECT_EQ(0, walkFinalPath("C:\\ab", caller, 6, 1, 0, 0));
 }
 
+// Windows' narrow calls write "?" for each character the code page lacks, and no name can hold
+// one: such a final path is no final path (never a wrong one). POSIX names may hold a "?".
+TEST(WalkFinalPath, QuestionMarkIsALostCharacterOnWindowsAndANameCharacterOnPosix) {
+    wchar_t buffer[MAX_PATH];
+    std::wmemset(buffer, kCanary, MAX_PATH);
+    wchar_t caller[] = L"C:\\Work\\??";
+    SetLastError(0);
+    const int read = walkFinalPath("C:\\Work\\??", buffer, MAX_PATH, 0, 0, 0);
+    const DWORD readError = GetLastError();
+    const int compared = walkFinalPath("C:\\Work\\??", caller, MAX_PATH, 1, 'A', '/');
+    if (onWindows) {
+        EXPECT_EQ(2, read);
+        EXPECT_EQ(DWORD(1113), readError); // no mapping for the character in the code page
+        EXPECT_EQ(kCanary, buffer[0]);
+        EXPECT_EQ(2, compared);
+    } else {
+        EXPECT_EQ(0, read);
+        EXPECT_EQ(std::wstring(L"C:\\Work\\??"), std::wstring(buffer));
+        EXPECT_EQ(0, compared);
+    }
+}
+
 TEST(ReadCmpLink, RefusedConversionLettersTouchNothing) {
     TempDir t;
     const std::wstring path = wide(t.path());
@@ -154,6 +176,35 @@ TEST(ReadCmpLink, SpellingsOfOnePathLeadToTheSameFinalPath) {
     EXPECT_EQ(onWindows ? 1 : 0,
               readCmpLink(wide(t / "dir").c_str(), const_cast<wchar_t*>(slashed.c_str()), MAX_PATH,
                           1, 'A', 0));
+}
+
+// A final path holding a character beyond the BMP, which no legacy code page has. Where the
+// process code page is UTF-8 (POSIX; Windows under the commands' manifest) finalName prints it;
+// elsewhere (this program has no manifest: under Wine, as on Windows before 1903) the narrow
+// final path holds "?" for it, and finalName reports an error with nothing on standard output.
+TEST(FinalNameInProcess, CharacterOutsideTheCodePageIsAnErrorNeverAWrongPath) {
+    TempDir t;
+    const std::wstring base = finalPathOf(t.path());
+    const fs::path dir = t.path() / fs::path(u8"x\U0001F600");
+    fs::create_directory(dir);
+    CurrentDir cd(dir);
+    char command[] = "finalName", dot[] = ".";
+    char* argv[] = {command, dot, nullptr};
+    CapturedOutput output;
+    const int result = finalName_cmd(2, argv);
+    if (processCodePage() == kUtf8CodePage) {
+        EXPECT_EQ(0, result);
+        EXPECT_EQ(std::string(base.begin(), base.end()) + (onWindows ? "\\" : "/") +
+                      "x\xf0\x9f\x98\x80",
+                  output.out());
+        EXPECT_EQ("", output.err());
+    } else {
+        EXPECT_EQ(2, result);
+        EXPECT_EQ("", output.out());
+        EXPECT_EQ("ERROR-final-path, Windows error: 1113: .. See "
+                  "https://learn.microsoft.com/windows/win32/debug/system-error-codes--0-499-\n",
+                  output.err());
+    }
 }
 
 TEST(ReadCmpLink, LinksAreFollowedToTheEndOfTheChain) {

@@ -55,10 +55,14 @@ TEST(PrintWinAPIError, NullPathPrintsAsNull) {
     EXPECT_EQ(("P, Dir not empty: (null)\n"), report(145, nullptr, "P"));
 }
 
-// Latin-1 characters are written as their byte on Windows (the ANSI code page); on POSIX the
-// path's own UTF-8 bytes are written, whatever the locale.
+// The path is written in the process code page: UTF-8 on POSIX (the path's own bytes, whatever
+// the locale) and on Windows under the commands' manifest; one byte in code page 1252 (Wine's,
+// this program has no manifest).
 TEST(PrintWinAPIError, PathCharactersReachTheMessage) {
-    const std::string expectedPath = testkit::onWindows ? "x\xe9y" : "x\xc3\xa9y";
+    if (testkit::processCodePage() != testkit::kUtf8CodePage && testkit::processCodePage() != 1252)
+        GTEST_SKIP() << "expected bytes are known here for code pages 1252 and UTF-8 only";
+    const std::string expectedPath =
+        testkit::processCodePage() == testkit::kUtf8CodePage ? "x\xc3\xa9y" : "x\xe9y";
     EXPECT_EQ(("P, File not found: " + expectedPath + "\n"), report(2, L"x\u00e9y", "P"));
 }
 

@@ -60,6 +60,23 @@ fs::path literal(const fs::path& path) {
 #endif
 }
 
+unsigned processCodePage() {
+#if defined(_WIN32)
+    return GetACP();
+#else
+    return kUtf8CodePage;
+#endif
+}
+
+std::string utf8(const fs::path& path) {
+    const std::u8string bytes = path.u8string();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+fs::path fromUtf8(const std::string& text) {
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
+
 void writeFile(const fs::path& path, const std::string& content) {
     std::ofstream file(path, std::ios::binary);
     file << content;

@@ -28,6 +28,17 @@ std::wstring widen(const std::string& ascii);
 // form (\\?\ in front), which keeps a trailing dot or blank of a name; elsewhere path itself.
 fs::path literal(const fs::path& path);
 
+// The code page of this process's narrow text (arguments, CP_ACP): 65001 (UTF-8) on POSIX and on
+// Windows in a program whose manifest asks for it, as the commands' does; otherwise the ANSI
+// code page (1252 under Wine).
+unsigned processCodePage();
+constexpr unsigned kUtf8CodePage = 65001;
+// The UTF-8 bytes of a path: its narrow form, as a command takes and prints it, wherever the
+// code page is UTF-8.
+std::string utf8(const fs::path& path);
+// The path whose UTF-8 bytes are text (the inverse of utf8).
+fs::path fromUtf8(const std::string& text);
+
 void writeFile(const fs::path& path, const std::string& content = "x");
 std::string readFile(const fs::path& path);
 void makeReadOnly(const fs::path& path);
