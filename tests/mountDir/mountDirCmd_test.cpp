@@ -8,11 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#if !defined(_WIN32)
-#include "platform/posix/syscalls.h"
 #include <cerrno>
-#include <cstring>
-#endif
 
 namespace {
 
@@ -363,69 +359,9 @@ TEST(MountDirCommand, RefusedDeletionsAreReportedOnWindows) {
 // Faults injected into the POSIX layer, through the command function itself.
 
 #if !defined(_WIN32)
-
-struct CommandResult {
-    int exitCode;
-    std::string out, err;
-};
-
-CommandResult mountDirInProcess(std::vector<std::string> args) {
-    args.insert(args.begin(), "mountDir");
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    CommandResult result;
-    {
-        CapturedOutput output;
-        result.exitCode = mountDirCmd(static_cast<int>(args.size()), argv.data());
-        result.out = output.out();
-        result.err = output.err();
-    }
-    posixCalls = posixRealCalls;
-    return result;
-}
-
-int refuseUnlink(int dirfd, const char* path, int flags) {
-    if (flags == 0) {
-        errno = EACCES;
-        return -1;
-    }
-    return posixRealCalls.unlinkat(dirfd, path, flags);
-}
-
-int refuseOpenOfLink(int dirfd, const char* path, int flags) {
-    if (strstr(path, "/link")) {
-        errno = EACCES;
-        return -1;
-    }
-    return posixRealCalls.openat(dirfd, path, flags);
-}
-
-int refuseSymlink(const char*, int, const char*) {
-    errno = EROFS;
-    return -1;
-}
-
-#endif
-
-#if !defined(_WIN32)
-std::vector<std::string> attempted; // what a guarded run tried to change
-
-int recordUnlinkat(int, const char* path, int) {
-    attempted.push_back(path);
-    errno = EACCES;
-    return -1;
-}
-int recordMkdirat(int, const char* path, mode_t) {
-    attempted.push_back(path);
-    errno = EACCES;
-    return -1;
-}
-int recordSymlinkat(const char*, int, const char* path) {
-    attempted.push_back(path);
-    errno = EACCES;
-    return -1;
+// Every unlink of a file (not the removal of a directory).
+bool unlinkOfFile(const PosixCallArgs& made) {
+    return made.flags == 0;
 }
 #endif
 
@@ -439,15 +375,13 @@ TEST(MountDirInjected, RootAsLinkPathIsRefusedBeforeAnythingIsTouched) {
                  "ERROR-<link-path> is a root directory\n");
 #else
     Fixture f;
-    attempted.clear();
-    posixCalls.unlinkat = recordUnlinkat;
-    posixCalls.mkdirat = recordMkdirat;
-    posixCalls.symlinkat = recordSymlinkat;
-    CommandResult r = mountDirInProcess({"/", "/tmp", "-F"});
+    PosixFaults faults;
+    for (PosixCall change : {PosixCall::unlinkat, PosixCall::mkdirat, PosixCall::symlinkat})
+        faults.fail(change, 0, EACCES);
+    const ProcessResult r = call(mountDirCmd, {"/", "/tmp", "-F"});
     EXPECT_EQ(3, r.exitCode);
     EXPECT_EQ("ERROR-<link-path> is a root directory\n", r.err);
-    EXPECT_TRUE(attempted.empty()) << attempted.size() << " changes attempted, first "
-                                   << (attempted.empty() ? "" : attempted[0]);
+    EXPECT_EQ(std::vector<std::string>{}, faults.changes()) << "changes attempted";
 #endif
 }
 
@@ -458,8 +392,12 @@ TEST(MountDirInjected, RefusedRemovalsAndRefusedJunctions) {
     Fixture f;
     fs::create_directories(f.link / "sub");
     writeFile(f.link / "sub" / "file", "kept");
-    posixCalls.unlinkat = refuseUnlink;
-    CommandResult r = mountDirInProcess({f.linkArg(), f.targetArg(), "-F"});
+    ProcessResult r;
+    {
+        PosixFaults faults;
+        faults.fail(PosixCall::unlinkat, 0, EACCES, unlinkOfFile);
+        r = call(mountDirCmd, {f.linkArg(), f.targetArg(), "-F"});
+    }
     EXPECT_EQ(5, r.exitCode);
     EXPECT_EQ("ERROR on deletion faulty directory tree instead symbLink, Windows error: 5: " +
                   f.linkArg() + "\\sub\\file" + kDefaultTail,
@@ -468,20 +406,31 @@ TEST(MountDirInjected, RefusedRemovalsAndRefusedJunctions) {
 
     fs::remove_all(f.link);
     writeFile(f.link, "kept");
-    posixCalls.unlinkat = refuseUnlink;
-    r = mountDirInProcess({f.linkArg(), f.targetArg(), "-F"});
+    {
+        PosixFaults faults;
+        faults.fail(PosixCall::unlinkat, 0, EACCES, unlinkOfFile);
+        r = call(mountDirCmd, {f.linkArg(), f.targetArg(), "-F"});
+    }
     EXPECT_EQ(3, r.exitCode);
     EXPECT_EQ("ERROR remove existing file instead of <link-path>: 5\n", r.err);
     fs::remove(f.link);
 
-    posixCalls.openat = refuseOpenOfLink;
-    r = mountDirInProcess({f.linkArg(), f.targetArg()});
+    {
+        PosixFaults faults;
+        faults.fail(PosixCall::openat, 0, EACCES, [](const PosixCallArgs& made) {
+            return std::string(made.path).find("/link") != std::string::npos;
+        });
+        r = call(mountDirCmd, {f.linkArg(), f.targetArg()});
+    }
     EXPECT_EQ(1, r.exitCode);
     EXPECT_EQ("ERROR-open-link-directory-5\n", r.err);
     EXPECT_FALSE(fs::exists(fs::symlink_status(f.link)));
 
-    posixCalls.symlinkat = refuseSymlink;
-    r = mountDirInProcess({f.linkArg(), f.targetArg()});
+    {
+        PosixFaults faults;
+        faults.fail(PosixCall::symlinkat, 0, EROFS);
+        r = call(mountDirCmd, {f.linkArg(), f.targetArg()});
+    }
     EXPECT_EQ(1, r.exitCode);
     EXPECT_EQ("ERROR set Junction, Windows error: 19: " + f.linkArg() + kDefaultTail, r.err);
     EXPECT_FALSE(fs::exists(fs::symlink_status(f.link)));

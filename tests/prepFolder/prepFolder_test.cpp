@@ -6,11 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#if !defined(_WIN32)
-#include "platform/posix/syscalls.h"
 #include <cerrno>
-#include <cstring>
-#endif
 
 namespace {
 
@@ -425,33 +421,13 @@ TEST(CreateCleanDir, MakesAMissingDirectoryAndCleansAnExistingOne) {
 // Failures the file system does not produce on cue: injected into the POSIX layer.
 
 #if !defined(_WIN32)
-
-// Restores the real calls whatever the test does.
-struct InjectedFaults {
-    ~InjectedFaults() { posixCalls = posixRealCalls; }
-};
-
-const char* refusedName = nullptr;
-
-int refusingUnlink(int dirfd, const char* path, int flags) {
-    const char* slash = strrchr(path, '/');
-    if (flags == 0 && strcmp(slash ? slash + 1 : path, refusedName) == 0) {
-        errno = EACCES;
-        return -1;
-    }
-    return posixRealCalls.unlinkat(dirfd, path, flags);
+// The unlinks of files (not the removal of directories) whose last name is name.
+PosixFaults::Condition unlinkOfFile(std::string name) {
+    return [name](const PosixCallArgs& made) {
+        const std::string path = made.path;
+        return made.flags == 0 && path.substr(path.rfind('/') + 1) == name;
+    };
 }
-
-int readsBeforeFailure = 0;
-
-long failingDirectoryRead(int fd, void* buf, size_t size) {
-    if (readsBeforeFailure-- <= 0) {
-        errno = EIO;
-        return -1;
-    }
-    return posixRealCalls.readDirEntries(fd, buf, size);
-}
-
 #endif
 
 TEST(InjectedFault, RefusedDeletionDeepInsideStopsTheCleaning) {
@@ -461,9 +437,8 @@ TEST(InjectedFault, RefusedDeletionDeepInsideStopsTheCleaning) {
     TempDir t;
     makeTree(t / "d");
     writeFile(t / "d" / "a" / "b" / "c" / "locked", "kept");
-    InjectedFaults restore;
-    refusedName = "locked";
-    posixCalls.unlinkat = refusingUnlink;
+    PosixFaults faults;
+    faults.fail(PosixCall::unlinkat, 0, EACCES, unlinkOfFile("locked"));
     size_t handlesBefore = openHandles();
     Faulty f;
     EXPECT_EQ(ERROR_ACCESS_DENIED, cleanDirContent(wide(t / "d").c_str(), 0, f.path, MAX_PATH));
@@ -485,9 +460,8 @@ TEST(InjectedFault, EnumerationEndingWithAnotherNumberIsReportedWithTheDirectory
 #else
     TempDir t;
     makeTree(t / "d");
-    InjectedFaults restore;
-    readsBeforeFailure = 1; // the first read of the top directory works, the next one fails
-    posixCalls.readDirEntries = failingDirectoryRead;
+    PosixFaults faults;
+    faults.fail(PosixCall::readdir, 2, EIO); // the first read of the top directory works
     size_t handlesBefore = openHandles();
     Faulty f;
     int result = cleanDirContent(wide(t / "d").c_str(), 1, f.path, MAX_PATH);
