@@ -390,6 +390,7 @@ TEST(MountDirInjected, RootAsLinkPathIsRefusedBeforeAnythingIsTouched) {
 // Refusals of the file system while mountDir works, one a row: the exit code, the message with
 // the faulty path, and a tree that is as it was before, the sentinels beside it included (a
 // link directory made on the way is gone again).
+#if !defined(_WIN32)
 struct RefusalRow {
     const char* what;
     std::function<void(const Fixture&)> scene; // what stands at the link path
@@ -400,6 +401,7 @@ struct RefusalRow {
     int exitCode;
     std::function<std::string(const Fixture&)> message;
 };
+#endif
 
 TEST(MountDirInjected, RefusedRemovalsAndRefusedJunctionsChangeNothing) {
 #if defined(_WIN32)

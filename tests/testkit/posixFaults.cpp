@@ -102,8 +102,8 @@ PosixFaults& PosixFaults::fail(PosixCall call, unsigned nth, int err, Condition 
 }
 
 PosixFaults& PosixFaults::failEverything(int err) {
-    for (int call = 0; call < kPosixCalls; ++call)
-        fail(static_cast<PosixCall>(call), 0, err);
+    for (int kind = 0; kind < kPosixCalls; ++kind)
+        fail(static_cast<PosixCall>(kind), 0, err);
     return *this;
 }
 
@@ -121,12 +121,12 @@ bool PosixFaults::hits(const PosixCallArgs& args) {
 
 std::vector<std::string> PosixFaults::calls(std::initializer_list<PosixCall> kinds) const {
     std::vector<std::string> result;
-    for (const auto& [call, path] : calls_) {
+    for (const auto& [made, path] : calls_) {
         bool wanted = kinds.size() == 0;
         for (PosixCall kind : kinds)
-            wanted = wanted || kind == call;
+            wanted = wanted || kind == made;
         if (wanted)
-            result.push_back(std::string(nameOf(call)) + (path.empty() ? "" : " " + path));
+            result.push_back(std::string(nameOf(made)) + (path.empty() ? "" : " " + path));
     }
     return result;
 }
