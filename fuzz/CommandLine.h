@@ -1,29 +1,17 @@
 // The argument vector of a command run by a fuzz target, and how the commands read it.
 #pragma once
 
+#include "tests/testkit/commandLine.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace fuzz {
 
-// argv[0] is the command's name, then the arguments; argv[argc] is null.
-class CommandLine {
-  public:
-    CommandLine(const char* command, const std::vector<std::string>& args)
-        : storage_(args.begin(), args.end()) {
-        storage_.insert(storage_.begin(), command);
-        for (std::string& s : storage_)
-            pointers_.push_back(s.data());
-        pointers_.push_back(nullptr);
-    }
-    int argc() const { return static_cast<int>(storage_.size()); }
-    char** argv() { return pointers_.data(); }
-
-  private:
-    std::vector<std::string> storage_;
-    std::vector<char*> pointers_;
-};
+// argv[0] is the command's name, then the arguments; argv[argc] is null. Built as the tests build
+// it.
+using CommandLine = testkit::Argv;
 
 // An option argument that is skipped: empty, or a "---" comment.
 inline bool isSkippedOption(std::string_view arg) {

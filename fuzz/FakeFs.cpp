@@ -92,16 +92,15 @@ std::vector<std::string> FakeFs::load(const uint8_t* data, size_t size, size_t m
 void FakeFs::loadLine(std::string_view line) {
     std::string_view kindField = field(line);
     if (kindField == "!") {
-        static const char* const names[kCalls] = {"fstatat", "mkdirat", "unlinkat",   "openat",
-                                                  "close",   "readdir", "readlinkat", "symlinkat",
-                                                  "getcwd",  "statx"};
         std::string_view call = field(line);
         std::string nth(field(line)), err(field(line));
         for (int i = 0; i < kCalls; ++i) {
             int e = atoi(err.c_str());
             long n = atol(nth.c_str());
-            if (call == names[i] && n > 0 && e > 0 && e < 4096 && faults_.size() < 8)
-                faults_.push_back({i, static_cast<unsigned>(n), e});
+            const bool number = !nth.empty() && nth.find_first_not_of("0123456789") == nth.npos;
+            if (call == testkit::kPosixCallNames[i] && number && n >= 0 && e > 0 && e < 4096 &&
+                faults_.size() < 8)
+                faults_.push_back({i, testkit::FaultCount(static_cast<unsigned>(n)), e});
         }
         return;
     }
@@ -319,14 +318,13 @@ int FakeFs::openDescriptors() const {
 }
 
 bool FakeFs::faulted(Call call) {
-    ++counts_[call];
-    for (const Fault& f : faults_) {
-        if (f.call == call && f.nth == counts_[call]) {
-            errno = f.err;
-            return true;
-        }
-    }
-    return false;
+    int err = 0; // every fault of the kind counts the call; the first that hits decides
+    for (Fault& f : faults_)
+        if (f.call == call && f.count.hits() && err == 0)
+            err = f.err;
+    if (err != 0)
+        errno = err;
+    return err != 0;
 }
 
 void FakeFs::watchChange(const char* what, std::string_view path) {

@@ -17,11 +17,16 @@
 //   l <path> <target>   a symbolic link (target may be relative, dangling, or lead to a link)
 //   c <path>            the current directory (default /w)
 //   ! <call> <n> <err>  the n-th call of fstatat|mkdirat|unlinkat|openat|close|readdir|
-//                       readlinkat|symlinkat|getcwd|statx fails with errno <err>
+//                       readlinkat|symlinkat|getcwd|statx fails with errno <err>; n 0: every
+//                       call of that kind. The calls are counted from 1 from the start of the
+//                       command (restartCallCounts), by the rule of tests/testkit/faultRule.h
+//                       that the unit tests' injector (testkit::PosixFaults) follows too.
 //   --                  the end of the tree: every further line is one argument of the command
 // Paths of the tree are taken from the root "/"; /w (the current directory) and /o (a place that
 // tree lines fill and links lead to) always exist.
 #pragma once
+
+#include "tests/testkit/faultRule.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -68,8 +73,8 @@ class FakeFs {
     bool hasFaults() const { return !faults_.empty(); }
     // Starts counting calls for the faults anew (after the harness used the layer itself).
     void restartCallCounts() {
-        for (unsigned& count : counts_)
-            count = 0;
+        for (Fault& fault : faults_)
+            fault.count.restart();
     }
 
     // The watch. Only nodes of the loaded tree are watched; what the command made itself may go.
@@ -140,9 +145,11 @@ class FakeFs {
         kStatx,
         kCalls
     };
+    static_assert(kCalls == testkit::kPosixCalls && kStatx == int(testkit::PosixCall::statx),
+                  "the calls in the order of testkit::PosixCall");
     struct Fault {
         int call;
-        unsigned nth;
+        testkit::FaultCount count;
         int err;
     };
     static constexpr int kFirstDescriptor = 3;
@@ -153,7 +160,6 @@ class FakeFs {
     int cwd_ = 1;
     Descriptor descriptors_[kDescriptors];
     std::vector<Fault> faults_;
-    unsigned counts_[kCalls] = {};
     std::vector<std::string> creationPaths_;
     bool changesForbidden_ = false;
     int changes_ = 0;

@@ -6,11 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#if !defined(_WIN32)
-#include "platform/posix/syscalls.h"
 #include <cerrno>
-#include <cstring>
-#endif
 
 namespace {
 
@@ -201,16 +197,6 @@ TEST(PrepFolderCommand, ReadOnlyFileIsReportedWithItsPathOnWindows) {
     EXPECT_EQ("kept", readFile(d / "sub" / "ro"));
 }
 
-#if !defined(_WIN32)
-int refuseEveryFileUnlink(int dirfd, const char* path, int flags) {
-    if (flags == 0) {
-        errno = EPERM;
-        return -1;
-    }
-    return posixRealCalls.unlinkat(dirfd, path, flags);
-}
-#endif
-
 // The report of a refused deletion, through the command function itself.
 TEST(PrepFolderCommand, RefusedDeletionIsReported) {
 #if defined(_WIN32)
@@ -218,20 +204,14 @@ TEST(PrepFolderCommand, RefusedDeletionIsReported) {
 #else
     TempDir t;
     const fs::path d = filledDir(t);
-    posixCalls.unlinkat = refuseEveryFileUnlink;
-    std::string path = d.string();
-    int exitCode;
-    std::string out, err;
-    {
-        char* argv[] = {const_cast<char*>("prepFolder"), path.data(), nullptr};
-        CapturedOutput output;
-        exitCode = createCleanDirCmd(2, argv);
-        out = output.out();
-        err = output.err();
-    }
-    posixCalls = posixRealCalls;
-    EXPECT_EQ(1, exitCode);
-    EXPECT_EQ("", out);
+    const std::string path = d.string();
+    PosixFaults faults;
+    faults.fail(PosixCall::unlinkat, 0, EPERM,
+                [](const PosixCallArgs& made) { return made.flags == 0; }); // files only
+    const ProcessResult r = call(createCleanDirCmd, {path});
+    const std::string& err = r.err;
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_EQ("", r.out);
     // The entry order is the file system's: whichever file came first is named.
     const std::string head =
         "ERROR >prepFolder " + path + " (null)ERROR on clean directory tree, Windows error: 5: ";
@@ -248,49 +228,13 @@ TEST(PrepFolderCommand, RefusedDeletionIsReported) {
 // file-system call of the layer fails and is counted meanwhile, so that a refusal that did not
 // hold could still change nothing; under Wine on the root of a spare drive letter.
 #if !defined(_WIN32)
-int sealedCalls = 0;
-int sealed() {
-    ++sealedCalls;
-    errno = EPERM;
-    return -1;
-}
-const PosixCalls kSealed = {
-    [](int, const char*, struct stat*, int) { return sealed(); },
-    [](int, const char*, mode_t) { return sealed(); },
-    [](int, const char*, int) { return sealed(); },
-    [](int, const char*, int) { return sealed(); },
-    [](int) { return sealed(); },
-    [](int, void*, size_t) -> long { return sealed(); },
-    [](int, const char*, char*, size_t) -> ssize_t { return sealed(); },
-    [](const char*, int, const char*) { return sealed(); },
-    [](char*, size_t) -> char* {
-        sealed();
-        return nullptr;
-    },
-#if defined(__linux__)
-    [](int, const char*, int, unsigned, struct statx*) { return sealed(); },
-#endif
-};
-
-struct Sealed {
-    Sealed() {
-        sealedCalls = 0;
-        posixCalls = kSealed;
-    }
-    ~Sealed() { posixCalls = posixRealCalls; }
-};
-
-ProcessResult prepFolderSealed(const std::string& argument) {
-    ProcessResult r;
-    std::string path = argument;
-    CapturedOutput output;
-    {
-        char* argv[] = {const_cast<char*>("prepFolder"), path.data(), nullptr};
-        const Sealed seal;
-        r.exitCode = createCleanDirCmd(2, argv);
-    }
-    r.out = output.out();
-    r.err = output.err();
+// The command run with the file system out of reach: every call of the layer fails (and is
+// recorded in calls).
+ProcessResult prepFolderSealed(const std::string& argument, std::vector<std::string>& calls) {
+    PosixFaults faults;
+    faults.failEverything(EPERM);
+    ProcessResult r = call(createCleanDirCmd, {argument});
+    calls = faults.calls();
     return r;
 }
 #endif
@@ -319,19 +263,21 @@ TEST(PrepFolderCommand, RootIsRefusedInEverySpelling) {
         EXPECT_TRUE(fs::is_directory(t / "sub")) << spelling;
     }
 #else
+    std::vector<std::string> calls;
     for (const std::string spelling :
          {"/", "//", "///", "/.", "/..", "/./..", "\\", "\\\\", "/tmp/..", "/tmp/../",
           "\\\\server\\share\\", "//server/share/."}) {
-        const ProcessResult r = prepFolderSealed(spelling);
+        const ProcessResult r = prepFolderSealed(spelling, calls);
         EXPECT_EQ(2, r.exitCode) << spelling;
         EXPECT_EQ("", r.out);
         EXPECT_EQ("ERROR root directory is not cleaned >>" + spelling + "<<\n", r.err);
-        EXPECT_EQ(0, sealedCalls) << spelling << ": refused only after touching the file system";
+        EXPECT_EQ(std::vector<std::string>{}, calls)
+            << spelling << ": refused only after touching the file system";
     }
     // The seal holds: a path that is no root reaches the file system, and changes nothing.
-    const ProcessResult r = prepFolderSealed("/tmp/treeprep-sealed/x");
+    const ProcessResult r = prepFolderSealed("/tmp/treeprep-sealed/x", calls);
     EXPECT_EQ(1, r.exitCode);
-    EXPECT_GT(sealedCalls, 0);
+    EXPECT_FALSE(calls.empty());
     EXPECT_FALSE(fs::exists("/tmp/treeprep-sealed"));
 #endif
 }

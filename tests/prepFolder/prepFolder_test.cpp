@@ -2,15 +2,12 @@
 #include "prepFolder/prepFolder.h"
 
 #include "platform/platform.h"
+#include "safety/treeState.h"
 #include "testkit/testkit.h"
 
 #include <gtest/gtest.h>
 
-#if !defined(_WIN32)
-#include "platform/posix/syscalls.h"
 #include <cerrno>
-#include <cstring>
-#endif
 
 namespace {
 
@@ -425,33 +422,13 @@ TEST(CreateCleanDir, MakesAMissingDirectoryAndCleansAnExistingOne) {
 // Failures the file system does not produce on cue: injected into the POSIX layer.
 
 #if !defined(_WIN32)
-
-// Restores the real calls whatever the test does.
-struct InjectedFaults {
-    ~InjectedFaults() { posixCalls = posixRealCalls; }
-};
-
-const char* refusedName = nullptr;
-
-int refusingUnlink(int dirfd, const char* path, int flags) {
-    const char* slash = strrchr(path, '/');
-    if (flags == 0 && strcmp(slash ? slash + 1 : path, refusedName) == 0) {
-        errno = EACCES;
-        return -1;
-    }
-    return posixRealCalls.unlinkat(dirfd, path, flags);
+// The unlinks of files (not the removal of directories) whose last name is name.
+PosixFaults::Condition unlinkOfFile(std::string name) {
+    return [name](const PosixCallArgs& made) {
+        const std::string path = made.path;
+        return made.flags == 0 && path.substr(path.rfind('/') + 1) == name;
+    };
 }
-
-int readsBeforeFailure = 0;
-
-long failingDirectoryRead(int fd, void* buf, size_t size) {
-    if (readsBeforeFailure-- <= 0) {
-        errno = EIO;
-        return -1;
-    }
-    return posixRealCalls.readDirEntries(fd, buf, size);
-}
-
 #endif
 
 TEST(InjectedFault, RefusedDeletionDeepInsideStopsTheCleaning) {
@@ -461,9 +438,8 @@ TEST(InjectedFault, RefusedDeletionDeepInsideStopsTheCleaning) {
     TempDir t;
     makeTree(t / "d");
     writeFile(t / "d" / "a" / "b" / "c" / "locked", "kept");
-    InjectedFaults restore;
-    refusedName = "locked";
-    posixCalls.unlinkat = refusingUnlink;
+    PosixFaults faults;
+    faults.fail(PosixCall::unlinkat, 0, EACCES, unlinkOfFile("locked"));
     size_t handlesBefore = openHandles();
     Faulty f;
     EXPECT_EQ(ERROR_ACCESS_DENIED, cleanDirContent(wide(t / "d").c_str(), 0, f.path, MAX_PATH));
@@ -485,15 +461,159 @@ TEST(InjectedFault, EnumerationEndingWithAnotherNumberIsReportedWithTheDirectory
 #else
     TempDir t;
     makeTree(t / "d");
-    InjectedFaults restore;
-    readsBeforeFailure = 1; // the first read of the top directory works, the next one fails
-    posixCalls.readDirEntries = failingDirectoryRead;
+    PosixFaults faults;
+    faults.fail(PosixCall::readdir, 2, EIO); // the first read of the top directory works
     size_t handlesBefore = openHandles();
     Faulty f;
     int result = cleanDirContent(wide(t / "d").c_str(), 1, f.path, MAX_PATH);
     EXPECT_EQ(1117, result); // ERROR_IO_DEVICE, from EIO
     EXPECT_EQ(wide(t / "d"), f.str());
     EXPECT_EQ(handlesBefore, openHandles());
+#endif
+}
+
+// Each call of the layer failing in turn, in each operation, on a tree of one entry a level
+// (d/a/file) with sentinels beside it: the number returned (never the stale one set before),
+// the faulty path, and everything that stands afterwards. A fault that the operation gets over
+// leaves what success leaves; one that stops it keeps everything it had not removed yet, and
+// nothing beside the tree is touched. The calls are counted as the layer makes them today:
+//   createDir d/new/leaf:        statx fstatat statx fstatat statx fstatat statx mkdirat mkdirat
+//   createDir d/a/file (a file): statx unlinkat statx fstatat statx mkdirat
+//   cleanDirContent d:           statx openat statx readdir statx openat readdir unlinkat readdir
+//                                close unlinkat readdir close
+//   removeDirTree d:             statx, then as cleanDirContent, then unlinkat d
+#if !defined(_WIN32)
+enum class Operation { CreateDir, ReplaceFile, CleanDirContent, RemoveDirTree };
+
+struct FaultRow {
+    Operation operation;
+    PosixCall call;
+    unsigned nth;
+    int err;
+    DWORD result;
+    std::wstring faulty; // after the scene's own path; empty: none
+    // What stands below the scene afterwards besides the sentinels, as before the call; a name
+    // ending in '/' is a directory the operation made.
+    std::vector<std::string> left;
+};
+
+DWORD runOperation(Operation operation, const fs::path& scene, wchar_t* faulty) {
+    switch (operation) {
+    case Operation::CreateDir:
+        return createDir(wide(scene / "d" / "new" / "leaf").c_str(), 0, faulty, MAX_PATH);
+    case Operation::ReplaceFile:
+        return createDir(wide(scene / "d" / "a" / "file").c_str(), 1, faulty, MAX_PATH);
+    case Operation::CleanDirContent:
+        return cleanDirContent(wide(scene / "d").c_str(), 0, faulty, MAX_PATH);
+    case Operation::RemoveDirTree:
+        return removeDirTree(wide(scene / "d").c_str(), 0, faulty, MAX_PATH);
+    }
+    return 0;
+}
+#endif
+
+TEST(InjectedFault, EachCallFailingInTurnStopsOrIsGotOverAndTouchesNothingElse) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "faults are injected through the POSIX layer";
+#else
+    using enum Operation;
+    using enum PosixCall;
+    const std::vector<std::string> untouched = {"d", "d/a", "d/a/file"};
+    const std::vector<std::string> created = {"d", "d/a", "d/a/file", "d/new/", "d/new/leaf/"};
+    const std::vector<std::string> replaced = {"d", "d/a", "d/a/file/"};
+    const std::vector<std::string> cleaned = {"d"};
+    const std::vector<std::string> removed = {};
+    const std::vector<std::string> fileGone = {"d", "d/a"};
+    const FaultRow rows[] = {
+        // A failed look at a level is got over by the next one; the parent's makes it count as
+        // missing, and making it then meets the directory there (183).
+        {CreateDir, statx, 1, EIO, 0, L"", created},
+        {CreateDir, fstatat, 1, EIO, 0, L"", created},
+        {CreateDir, statx, 2, EIO, 0, L"", created},
+        {CreateDir, fstatat, 2, EIO, 0, L"", created},
+        {CreateDir, statx, 3, EIO, 0, L"", created},
+        {CreateDir, fstatat, 3, EIO, 0, L"", created},
+        {CreateDir, statx, 4, EIO, ERROR_ALREADY_EXISTS, L"/d", untouched},
+        {CreateDir, mkdirat, 1, EACCES, ERROR_ACCESS_DENIED, L"/d/new", untouched},
+        {CreateDir,
+         mkdirat,
+         2,
+         EACCES,
+         ERROR_ACCESS_DENIED,
+         L"/d/new/leaf",
+         {"d", "d/a", "d/a/file", "d/new/"}},
+        // The file goes first; a failure after that leaves its place empty. When the first look
+        // at the path fails, success is reported while the file stays where the directory was
+        // to be: what the code does today, kept here so that a change to it shows.
+        {ReplaceFile, statx, 1, EIO, 0, L"", untouched},
+        {ReplaceFile, unlinkat, 1, EBUSY, ERROR_SHARING_VIOLATION, L"/d/a/file", untouched},
+        {ReplaceFile, statx, 2, EIO, 0, L"", replaced},
+        {ReplaceFile, fstatat, 1, EIO, 0, L"", replaced},
+        {ReplaceFile, statx, 3, EIO, ERROR_ALREADY_EXISTS, L"/d/a", fileGone},
+        {ReplaceFile, mkdirat, 1, EACCES, ERROR_ACCESS_DENIED, L"/d/a/file", fileGone},
+        // A directory that cannot be opened or read from its start is reported as not found
+        // with its search pattern; a failure later names the entry or the directory.
+        {CleanDirContent, statx, 1, EIO, 0, L"", cleaned},
+        {CleanDirContent, openat, 1, EMFILE, ERROR_FILE_NOT_FOUND, L"/d\\*", untouched},
+        {CleanDirContent, statx, 2, EIO, ERROR_FILE_NOT_FOUND, L"/d\\*", untouched},
+        {CleanDirContent, readdir, 1, EIO, ERROR_FILE_NOT_FOUND, L"/d\\*", untouched},
+        {CleanDirContent, statx, 3, EIO, ERROR_IO_DEVICE, L"/d\\a", untouched},
+        {CleanDirContent, openat, 2, EMFILE, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
+        {CleanDirContent, readdir, 2, EIO, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
+        {CleanDirContent, unlinkat, 1, EBUSY, ERROR_SHARING_VIOLATION, L"/d\\a\\file", untouched},
+        {CleanDirContent, readdir, 3, EIO, ERROR_IO_DEVICE, L"/d\\a", fileGone},
+        {CleanDirContent, close, 1, EIO, 0, L"", cleaned},
+        {CleanDirContent, unlinkat, 2, EBUSY, ERROR_SHARING_VIOLATION, L"/d\\a", fileGone},
+        {CleanDirContent, readdir, 4, EIO, ERROR_IO_DEVICE, L"/d", cleaned},
+        {CleanDirContent, close, 2, EIO, 0, L"", cleaned},
+        {RemoveDirTree, statx, 1, EIO, ERROR_FILE_NOT_FOUND, L"/d", untouched},
+        {RemoveDirTree, statx, 2, EIO, 0, L"", removed},
+        {RemoveDirTree, openat, 1, EMFILE, ERROR_FILE_NOT_FOUND, L"/d\\*", untouched},
+        {RemoveDirTree, statx, 3, EIO, ERROR_FILE_NOT_FOUND, L"/d\\*", untouched},
+        {RemoveDirTree, readdir, 1, EIO, ERROR_FILE_NOT_FOUND, L"/d\\*", untouched},
+        {RemoveDirTree, statx, 4, EIO, ERROR_IO_DEVICE, L"/d\\a", untouched},
+        {RemoveDirTree, openat, 2, EMFILE, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
+        {RemoveDirTree, readdir, 2, EIO, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
+        {RemoveDirTree, unlinkat, 1, EBUSY, ERROR_SHARING_VIOLATION, L"/d\\a\\file", untouched},
+        {RemoveDirTree, readdir, 3, EIO, ERROR_IO_DEVICE, L"/d\\a", fileGone},
+        {RemoveDirTree, close, 1, EIO, 0, L"", removed},
+        {RemoveDirTree, unlinkat, 2, EBUSY, ERROR_SHARING_VIOLATION, L"/d\\a", fileGone},
+        {RemoveDirTree, readdir, 4, EIO, ERROR_IO_DEVICE, L"/d", cleaned},
+        {RemoveDirTree, close, 2, EIO, 0, L"", removed},
+        {RemoveDirTree, unlinkat, 3, EBUSY, ERROR_SHARING_VIOLATION, L"/d", cleaned},
+    };
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const FaultRow& row = rows[i];
+        const std::string name = "row " + std::to_string(i) + " (" + std::string(nameOf(row.call)) +
+                                 " " + std::to_string(row.nth) + ")";
+        TempDir t;
+        fs::create_directories(t / "d" / "a");
+        writeFile(t / "d" / "a" / "file", "in the tree");
+        writeFile(t / "beside.txt", "sentinel");
+        fs::create_directory(t / "sib");
+        writeFile(t / "sib" / "keep", "sentinel too");
+        const safety::TreeState before = safety::readTree(t.path());
+        const size_t handlesBefore = openHandles();
+        Faulty f;
+        DWORD result;
+        {
+            PosixFaults faults;
+            faults.fail(row.call, row.nth, row.err);
+            SetLastError(0xdeadbeef); // a stale number must never come back as the result
+            result = runOperation(row.operation, t.path(), f.path);
+        }
+        EXPECT_EQ(row.result, result) << name;
+        EXPECT_EQ(row.faulty.empty() ? L"" : wide(t.path()) + row.faulty, f.str()) << name;
+        EXPECT_EQ(handlesBefore, openHandles()) << name;
+        safety::TreeState expected = safety::without(before, "d");
+        for (const std::string& entry : row.left) {
+            if (entry.back() == '/')
+                expected[entry.substr(0, entry.size() - 1)] = safety::Entry{'d', "", false};
+            else
+                expected[entry] = before.at(entry);
+        }
+        EXPECT_EQ("", safety::differences(expected, safety::readTree(t.path()))) << name;
+    }
 #endif
 }
 

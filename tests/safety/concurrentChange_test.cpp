@@ -46,9 +46,7 @@ class Process {
     Process(const std::string& command, const std::vector<std::string>& args) {
         const std::string program = commandPath(command).string();
 #if defined(_WIN32)
-        std::string commandLine = "\"" + program + "\"";
-        for (const std::string& arg : args)
-            commandLine += " \"" + arg + "\""; // the test's paths hold no quotes
+        std::string line = commandLine(program, args);
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         out_ = CreateFileW((capture_ / "out").wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                            &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -60,14 +58,11 @@ class Process {
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
         startup.hStdOutput = out_;
         startup.hStdError = err_;
-        if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                            nullptr, &startup, &process_))
-            ADD_FAILURE() << "cannot start " << commandLine << ", error " << GetLastError();
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                            &startup, &process_))
+            ADD_FAILURE() << "cannot start " << line << ", error " << GetLastError();
 #else
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
+        Argv argv(program, args);
         const std::string outPath = (capture_ / "out").string();
         const std::string errPath = (capture_ / "err").string();
         child_ = fork();
@@ -76,7 +71,7 @@ class Process {
             int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
                 _exit(126);
-            execv(program.c_str(), argv.data());
+            execv(program.c_str(), argv.argv());
             _exit(127);
         }
         if (child_ < 0)

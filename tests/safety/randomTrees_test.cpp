@@ -117,24 +117,11 @@ struct Armed {
 
 } // namespace note
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out, err;
-};
-
-Outcome callCommand(int (*command)(int, char**), std::vector<std::string> args,
-                    const std::string& what) {
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    Outcome outcome;
+// testkit::call with the note armed.
+ProcessResult callCommand(int (*command)(int, char**), const std::vector<std::string>& args,
+                          const std::string& what) {
     const note::Armed armed(what);
-    CapturedOutput output;
-    outcome.exitCode = command(static_cast<int>(args.size()), argv.data());
-    outcome.out = output.out();
-    outcome.err = output.err();
-    return outcome;
+    return call(command, args);
 }
 
 // Whether mountDir can set its link here (Wine cannot set junctions: it clears the link path,
@@ -143,8 +130,7 @@ bool junctionsWork() {
     static const bool work = [] {
         TempDir t;
         fs::create_directory(t / "target");
-        return callCommand(mountDirCmd,
-                           {"mountDir", (t / "link").string(), (t / "target").string()}, "probe")
+        return callCommand(mountDirCmd, {(t / "link").string(), (t / "target").string()}, "probe")
                    .exitCode == 0;
     }();
     return work;
@@ -501,14 +487,13 @@ void checkTree(uint64_t seed, Mode mode, const Shape& shape, const std::string& 
     const TreeState expectedAfter =
         mode == Mode::CleanKeepDirs ? keptByDashD(scene.tree, treeBefore) : TreeState{};
 
-    Outcome r;
+    ProcessResult r;
     if (mode == Mode::Mount)
-        r = callCommand(mountDirCmd,
-                        {"mountDir", scene.tree.string(), scene.target().string(), "-F"}, what);
+        r = callCommand(mountDirCmd, {scene.tree.string(), scene.target().string(), "-F"}, what);
     else if (mode == Mode::Clean)
-        r = callCommand(createCleanDirCmd, {"prepFolder", scene.commandPath()}, what);
+        r = callCommand(createCleanDirCmd, {scene.commandPath()}, what);
     else
-        r = callCommand(createCleanDirCmd, {"prepFolder", scene.commandPath(), "-D"}, what);
+        r = callCommand(createCleanDirCmd, {scene.commandPath(), "-D"}, what);
 
     // A mount point goes as a link, which the system refuses (busy): the clean stops there.
     // -D keeps it, as every directory link.

@@ -36,16 +36,12 @@ TEST(ReadOptionArgs, ReadsClustersCommentsAndEmptyArgumentsInOrder) {
     };
     for (size_t row = 0; row < sizeof cases / sizeof cases[0]; ++row) {
         const OptionCase& c = cases[row];
-        std::vector<std::string> storage = {"cmd", "link", "target"};
-        storage.insert(storage.end(), c.args.begin(), c.args.end());
-        std::vector<char*> argv;
-        for (std::string& s : storage)
-            argv.push_back(s.data());
-        argv.push_back(nullptr);
+        std::vector<std::string> args = {"link", "target"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        testkit::Argv argv("cmd", args);
         std::string applied;
         testkit::CapturedOutput output;
-        int result = readOptionArgs(static_cast<int>(storage.size()), argv.data(), 3, "FLT", record,
-                                    &applied);
+        int result = readOptionArgs(argv.argc(), argv.argv(), 3, "FLT", record, &applied);
         EXPECT_EQ(c.result, result) << "row " << row;
         EXPECT_EQ(c.applied, applied) << "row " << row;
         EXPECT_EQ(c.err, output.err()) << "row " << row;

@@ -165,12 +165,7 @@ std::wstring literalPath(const fs::path& path) {
 // passes on its exit code: waits (2 s at most) until done() says that it has done its work.
 bool runHost(const std::string& program, const std::vector<std::string>& args,
              const std::function<bool()>& done) {
-    std::string commandLine = program;
-    for (const std::string& arg : args) {
-        commandLine += ' ';
-        commandLine += quoteArgument(arg);
-    }
-    runCommandLine(commandLine, {});
+    runCommandLine(commandLine(program, args), {});
     for (int wait = 0; wait < 100; ++wait, Sleep(20))
         if (done())
             return true;
@@ -233,7 +228,7 @@ bool startHostScript(const std::string& script) {
     if (!underWine())
         return false;
     // Wine starts a host program without waiting for it.
-    runCommandLine("Z:\\bin\\sh -c " + quoteArgument(script), {});
+    runCommandLine(commandLine("Z:\\bin\\sh", {"-c", script}), {});
     return true;
 #else
     pid_t child = fork();
@@ -475,14 +470,18 @@ ProcessResult runCommandLine(std::string commandLine, const fs::path& workDir) {
 
 } // namespace
 
+std::string commandLine(const std::string& program, const std::vector<std::string>& args) {
+    std::string line = quoteArgument(program);
+    for (const std::string& arg : args) {
+        line += ' ';
+        line += quoteArgument(arg);
+    }
+    return line;
+}
+
 ProcessResult run(const std::string& command, const std::vector<std::string>& args,
                   const fs::path& workDir) {
-    std::string commandLine = quoteArgument(commandPath(command).string());
-    for (const std::string& arg : args) {
-        commandLine += ' ';
-        commandLine += quoteArgument(arg);
-    }
-    return runCommandLine(commandLine, workDir);
+    return runCommandLine(commandLine(commandPath(command).string(), args), workDir);
 }
 
 ProcessResult runShell(const std::string& line, const fs::path& workDir) {
@@ -504,11 +503,7 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
                          const fs::path& workDir) {
     TempDir capture;
     ProcessResult result;
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
+    Argv argv(program, args);
     const std::string outPath = (capture / "out").string(), errPath = (capture / "err").string();
     pid_t child = fork();
     if (child == 0) {
@@ -518,7 +513,7 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
             _exit(126);
         if (!workDir.empty() && chdir(workDir.c_str()) != 0)
             _exit(126);
-        execv(program.c_str(), argv.data());
+        execv(program.c_str(), argv.argv());
         _exit(127);
     }
     int status = 0;
@@ -553,6 +548,16 @@ void prependToPath(const fs::path& dir) {
 }
 
 #endif
+
+ProcessResult call(int (*command)(int, char**), const std::vector<std::string>& args) {
+    Argv argv("command", args);
+    ProcessResult result;
+    CapturedOutput output;
+    result.exitCode = command(argv.argc(), argv.argv());
+    result.out = output.out();
+    result.err = output.err();
+    return result;
+}
 
 CapturedOutput::CapturedOutput() {
     fflush(nullptr);

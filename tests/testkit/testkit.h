@@ -2,7 +2,12 @@
 // and what differs between the two legs.
 #pragma once
 
+#include "testkit/commandLine.h"
+#include "testkit/faultRule.h"
+
 #include <filesystem>
+#include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -119,7 +124,13 @@ struct ProcessResult {
 
 // The command's executable beside the test program ("prepFolder" or "prepFolder.exe").
 fs::path commandPath(const std::string& name);
+#if defined(_WIN32)
+// The Windows form of Argv: program and args quoted so that the child's runtime splits them back
+// unchanged, as CreateProcess takes them.
+std::string commandLine(const std::string& program, const std::vector<std::string>& args);
+#endif
 // Runs the command with args (narrow, passed unchanged) in workDir (empty: the current one).
+// The streams hold the bytes as the process wrote them ("\r\n" line ends on Windows).
 ProcessResult run(const std::string& command, const std::vector<std::string>& args,
                   const fs::path& workDir = {});
 // Runs line through the system's command interpreter ("cmd.exe /c" on Windows, "/bin/sh -c"
@@ -127,6 +138,12 @@ ProcessResult run(const std::string& command, const std::vector<std::string>& ar
 ProcessResult runShell(const std::string& line, const fs::path& workDir = {});
 // Puts dir in front of this process's PATH, which the processes it starts inherit.
 void prependToPath(const fs::path& dir);
+
+// Calls a command's entry function (createCleanDirCmd, mountDirCmd, finalName_cmd) in this
+// process with args as its arguments, as run() starts the command: argv[0] is the command's
+// place (the commands never read it), argv[argc] null. The streams are read back in text mode:
+// line ends are "\n" on both legs.
+ProcessResult call(int (*command)(int, char**), const std::vector<std::string>& args);
 
 // Captures what the code under test writes to standard output and standard error in-process.
 // The text is read back in text mode, so line ends are "\n" on both legs (the process tests
@@ -143,5 +160,66 @@ class CapturedOutput {
     std::string out_, err_;
     void finish();
 };
+
+#if !defined(_WIN32)
+
+// What a call of the POSIX layer was given, for the condition of a fault.
+struct PosixCallArgs {
+    PosixCall call;
+    int fd;           // dirfd, or the descriptor of close and readdir; AT_FDCWD for getcwd
+    const char* path; // the path argument (symlinkat: the new link's); "" for calls without one
+    int flags;        // the flags argument (mkdirat: the mode); 0 for calls without one
+};
+
+// Faults injected into the POSIX layer's call table (posixCalls), and a record of the calls made,
+// for the lifetime of the object: made, it puts a wrapper in front of every member of the table;
+// gone, it puts back the table it found (the real calls). One at a time.
+//
+//   PosixFaults faults;
+//   faults.fail(PosixCall::unlinkat, 2, EACCES);            // the second unlinkat from now
+//   faults.fail(PosixCall::readdir, 0, EIO);                // every directory read
+//   faults.fail(PosixCall::unlinkat, 0, EPERM, filesOnly);  // every unlink its condition accepts
+//
+// Which call a fault hits follows faultRule.h, as the fuzz fake's "! <call> <n> <err>" lines do:
+// the calls of its kind are counted from 1 from the moment fail() is called, only those its
+// condition accepts where it has one; n > 0 hits the n-th of them, 0 every one. A hit call
+// returns -1 (getcwd null) with errno err and never reaches the file system. Where several
+// faults hit the same call, the first set decides.
+class PosixFaults {
+  public:
+    using Condition = std::function<bool(const PosixCallArgs&)>;
+
+    PosixFaults();
+    ~PosixFaults();
+    PosixFaults(const PosixFaults&) = delete;
+    PosixFaults& operator=(const PosixFaults&) = delete;
+
+    PosixFaults& fail(PosixCall call, unsigned nth, int err, Condition when = {});
+    // Every call of every kind fails with err: the file system is out of reach.
+    PosixFaults& failEverything(int err);
+
+    // The calls made since the object was made (failed ones too), in order, each as
+    // "<call> <path>" ("<call>" for calls without a path); only those of kinds where given.
+    std::vector<std::string> calls(std::initializer_list<PosixCall> kinds = {}) const;
+    // The calls among them that would change the file system: mkdirat, unlinkat, symlinkat.
+    std::vector<std::string> changes() const;
+
+    struct Wrappers; // the table's members while the object lives
+
+  private:
+    // Records the call; true (errno set) where a fault hits it.
+    bool hits(const PosixCallArgs& args);
+
+    struct Fault {
+        PosixCall call;
+        FaultCount count;
+        int err;
+        Condition when;
+    };
+    std::vector<Fault> faults_;
+    std::vector<std::pair<PosixCall, std::string>> calls_;
+};
+
+#endif
 
 } // namespace testkit
