@@ -184,7 +184,28 @@ elseif(NOT result EQUAL 0 OR NOT IS_DIRECTORY "${work}/alone-mountDir/link/")
   fail("mountDir${exe} ./link ${target}: exit ${result}, ${err}")
 endif()
 
-# A project builds against the unpacked Linux package through find_package(treeprep).
+# A project builds against the unpacked Linux package through find_package(treeprep). The
+# Windows package's commands cannot run here, but a project finds them in its folder.
+if(KIND STREQUAL "windows")
+  file(WRITE "${work}/find/CMakeLists.txt" [=[
+cmake_minimum_required(VERSION 3.25)
+project(find_treeprep LANGUAGES NONE)
+find_package(treeprep 2026.11 CONFIG REQUIRED)
+foreach(command prepFolder mountDir finalName)
+  get_target_property(location treeprep::${command} LOCATION)
+  if(NOT EXISTS "${location}" OR NOT location MATCHES "/${command}\.exe$")
+    message(FATAL_ERROR "treeprep::${command}: '${location}'")
+  endif()
+endforeach()
+]=])
+  execute_process(COMMAND "${CMAKE_COMMAND}" -S "${work}/find" -B "${work}/find/build"
+                          -DCMAKE_PREFIX_PATH=${work}/unpacked/${top}
+                          -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT result EQUAL 0)
+    fail("find_package(treeprep) in ${archive}: exit ${result}\n${out}\n${err}")
+  endif()
+endif()
 if(KIND STREQUAL "linux")
   execute_process(COMMAND "${CMAKE_COMMAND}" -DPREFIX=${work}/unpacked/${top} -DWORK=${work}/consumer
                           -P "${SOURCE_DIR}/tests/cmake/check-consumer.cmake"
