@@ -1,6 +1,7 @@
 # Builds the consumer project (consumer/) against the treeprep installed in PREFIX, in WORK
 # (cmake -P): find_package(treeprep 2026.11) must find it there, a version newer than the
-# installed one must not be found, and the build must clean its folders as asked.
+# installed one must not be found, a failing treeprep_mount_dir must stop the configuration, and
+# the build must clean its folders as asked.
 cmake_minimum_required(VERSION 3.25)
 
 include(${CMAKE_CURRENT_LIST_DIR}/run.cmake)
@@ -16,6 +17,17 @@ execute_process(COMMAND "${CMAKE_COMMAND}" -S "${source}" -B "${WORK}/too-new" $
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(result EQUAL 0 OR NOT err MATCHES "treeprep")
   message(FATAL_ERROR "find_package(treeprep 2099.1) must fail: exit ${result}\n${out}\n${err}")
+endif()
+
+execute_process(COMMAND "${CMAKE_COMMAND}" -S "${source}" -B "${WORK}/missing-target" ${find}
+                        -DMISSING_TARGET=ON
+                RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(result EQUAL 0 OR NOT err MATCHES "ERROR target does not exists as directory"
+   OR NOT err MATCHES "ended with 2")
+  message(FATAL_ERROR "treeprep_mount_dir to a missing target must fail: exit ${result}\n${err}")
+endif()
+if(EXISTS "${WORK}/missing-target/broken")
+  message(FATAL_ERROR "the failed treeprep_mount_dir left ${WORK}/missing-target/broken")
 endif()
 
 set(build "${WORK}/build")
