@@ -1,11 +1,12 @@
 # Checks one package of the "package" preset (cmake -P, run by its test step).
 #   PACKAGE_DIR  where CPack put the packages        KIND     windows or linux
 #   VERSION      the project version                 DOCS     the docs/ folder of the sources
-#   EXAMPLES     the examples/ folder of the sources
+#   EXAMPLES     the examples/ folder of the sources  SOURCE_DIR  the sources
 #   RUNNER       wine for the .exe (empty: none)     OBJDUMP  objdump for the package's binaries
 # Unpacks the package into a directory of its own, compares its files with the installation
-# rules, then copies each command alone into an empty directory and runs it from there: its
-# usage text with the version, and one real run. The binaries must be stripped; the .exe must
+# rules and checks the licence, then copies each command alone into an empty directory and runs
+# it from there: its usage text with the version, and one real run. A project is then built
+# against the unpacked Linux package through find_package(treeprep). The binaries must be stripped; the .exe must
 # import KERNEL32.dll and msvcrt.dll only and stay under 150 KiB.
 cmake_minimum_required(VERSION 3.25)
 
@@ -55,19 +56,42 @@ if(NOT result EQUAL 0)
   fail("cannot unpack ${archive}: ${result}")
 endif()
 
-# Exactly the commands, the README, the pages of docs/ and the examples.
-set(expected "${top}/share/doc/treeprep/README.md")
+# Exactly the files of the layout. Windows: one folder with the .exe, README.txt and LICENSE.txt
+# (CRLF) at its top, docs/, examples/ (no POSIX script) and the CMake package in cmake/. Linux: the
+# prefix layout, with the man pages and the CMake package, and no batch file.
+if(KIND STREQUAL "windows")
+  set(bindir "${top}")
+  set(docdir "${top}")
+  set(cmakedir "${top}/cmake")
+  set(otherExamples "posix/")
+  set(expected "${top}/README.txt" "${top}/LICENSE.txt")
+else()
+  set(bindir "${top}/bin")
+  set(docdir "${top}/share/doc/treeprep")
+  set(cmakedir "${top}/lib/cmake/treeprep")
+  set(otherExamples "windows/")
+  set(expected "${docdir}/README.md" "${docdir}/LICENSE")
+  foreach(command prepFolder mountDir finalName)
+    list(APPEND expected "${top}/share/man/man1/${command}.1")
+  endforeach()
+endif()
 foreach(command prepFolder mountDir finalName)
-  list(APPEND expected "${top}/bin/${command}${exe}")
+  list(APPEND expected "${bindir}/${command}${exe}")
+endforeach()
+foreach(file treeprepConfig.cmake treeprepConfigVersion.cmake treeprepFunctions.cmake
+             treeprepTargets.cmake treeprepTargets-release.cmake)
+  list(APPEND expected "${cmakedir}/${file}")
 endforeach()
 file(GLOB pages RELATIVE "${DOCS}" "${DOCS}/*.md" "${DOCS}/*.png" "${DOCS}/*.svg" "${DOCS}/*.jpg")
 foreach(page IN LISTS pages)
-  list(APPEND expected "${top}/share/doc/treeprep/docs/${page}")
+  list(APPEND expected "${docdir}/docs/${page}")
 endforeach()
 file(GLOB_RECURSE examples LIST_DIRECTORIES false RELATIVE "${EXAMPLES}" "${EXAMPLES}/*")
 list(REMOVE_ITEM examples ".gitattributes")
 foreach(example IN LISTS examples)
-  list(APPEND expected "${top}/share/doc/treeprep/examples/${example}")
+  if(NOT example MATCHES "^${otherExamples}")
+    list(APPEND expected "${docdir}/examples/${example}")
+  endif()
 endforeach()
 file(GLOB_RECURSE found LIST_DIRECTORIES false RELATIVE "${work}/unpacked" "${work}/unpacked/*")
 list(SORT expected)
@@ -78,8 +102,29 @@ if(NOT found STREQUAL expected)
   fail("files of ${archive}:\n  ${found}\nexpected:\n  ${expected}")
 endif()
 
+# The licence as it stands in the sources; the Windows text files with CRLF line ends only.
+file(READ "${SOURCE_DIR}/LICENSE" licence)
+if(KIND STREQUAL "windows")
+  foreach(text README.txt LICENSE.txt)
+    # As bytes: file(READ) of text drops the carriage returns.
+    file(READ "${work}/unpacked/${top}/${text}" bytes HEX)
+    string(REGEX REPLACE "(..)" "\\1 " bytes "${bytes}")
+    string(REPLACE "0d 0a " "" bare "${bytes}")
+    if(bare MATCHES "(^| )0a " OR NOT bytes MATCHES "0d 0a ")
+      fail("${text} has line ends other than CRLF")
+    endif()
+  endforeach()
+  file(READ "${work}/unpacked/${top}/LICENSE.txt" packed)
+  string(REPLACE "\r\n" "\n" packed "${packed}")
+else()
+  file(READ "${work}/unpacked/${docdir}/LICENSE" packed)
+endif()
+if(NOT packed STREQUAL licence)
+  fail("the licence of ${archive} differs from LICENSE")
+endif()
+
 foreach(command prepFolder mountDir finalName)
-  set(binary "${work}/unpacked/${top}/bin/${command}${exe}")
+  set(binary "${work}/unpacked/${bindir}/${command}${exe}")
   file(SIZE "${binary}" size)
   math(EXPR kib "(${size} + 1023) / 1024")
   message(STATUS "${command}${exe}: ${size} bytes (${kib} KiB)")
@@ -137,6 +182,38 @@ if(KIND STREQUAL "windows" AND RUNNER)
   endif()
 elseif(NOT result EQUAL 0 OR NOT IS_DIRECTORY "${work}/alone-mountDir/link/")
   fail("mountDir${exe} ./link ${target}: exit ${result}, ${err}")
+endif()
+
+# A project builds against the unpacked Linux package through find_package(treeprep). The
+# Windows package's commands cannot run here, but a project finds them in its folder.
+if(KIND STREQUAL "windows")
+  file(WRITE "${work}/find/CMakeLists.txt" [=[
+cmake_minimum_required(VERSION 3.25)
+project(find_treeprep LANGUAGES NONE)
+find_package(treeprep 2026.11 CONFIG REQUIRED)
+foreach(command prepFolder mountDir finalName)
+  get_target_property(location treeprep::${command} LOCATION)
+  if(NOT EXISTS "${location}" OR NOT location MATCHES "/${command}\.exe$")
+    message(FATAL_ERROR "treeprep::${command}: '${location}'")
+  endif()
+endforeach()
+]=])
+  execute_process(COMMAND "${CMAKE_COMMAND}" -S "${work}/find" -B "${work}/find/build"
+                          -DCMAKE_PREFIX_PATH=${work}/unpacked/${top}
+                          -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT result EQUAL 0)
+    fail("find_package(treeprep) in ${archive}: exit ${result}\n${out}\n${err}")
+  endif()
+endif()
+if(KIND STREQUAL "linux")
+  execute_process(COMMAND "${CMAKE_COMMAND}" -DPREFIX=${work}/unpacked/${top} -DWORK=${work}/consumer
+                          -P "${SOURCE_DIR}/tests/cmake/check-consumer.cmake"
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT result EQUAL 0)
+    fail("the consumer project against ${archive}: exit ${result}\n${out}\n${err}")
+  endif()
+  message("${out}")
 endif()
 
 file(REMOVE_RECURSE "${work}")

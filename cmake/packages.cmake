@@ -30,13 +30,13 @@ find_program(TREEPREP_OBJDUMP NAMES objdump)
 add_test(NAME package-windows-zip
          COMMAND ${CMAKE_COMMAND} -DPACKAGE_DIR=${TREEPREP_PACKAGE_DIR} -DKIND=windows
                  -DVERSION=${PROJECT_VERSION} -DDOCS=${PROJECT_SOURCE_DIR}/docs
-                 -DEXAMPLES=${PROJECT_SOURCE_DIR}/examples
+                 -DEXAMPLES=${PROJECT_SOURCE_DIR}/examples -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
                  -DRUNNER=${TREEPREP_WINE} -DOBJDUMP=${TREEPREP_MINGW_OBJDUMP}
                  -P ${PROJECT_SOURCE_DIR}/cmake/check-package.cmake)
 add_test(NAME package-linux-tgz
          COMMAND ${CMAKE_COMMAND} -DPACKAGE_DIR=${TREEPREP_PACKAGE_DIR} -DKIND=linux
                  -DVERSION=${PROJECT_VERSION} -DDOCS=${PROJECT_SOURCE_DIR}/docs
-                 -DEXAMPLES=${PROJECT_SOURCE_DIR}/examples
+                 -DEXAMPLES=${PROJECT_SOURCE_DIR}/examples -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
                  -DOBJDUMP=${TREEPREP_OBJDUMP} -P ${PROJECT_SOURCE_DIR}/cmake/check-package.cmake)
 set_tests_properties(package-windows-zip package-linux-tgz PROPERTIES
                      ENVIRONMENT "WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=" TIMEOUT 300)

@@ -1,21 +1,65 @@
-# Installation and packages: the three commands into bin/, the README, the pages of docs/ and the
-# examples they link to into share/doc/treeprep/ (in the same folders as in the sources, so that
-# the links hold). CPack packs the
-# same: a ZIP of the .exe on Windows, a TGZ elsewhere, named with the project version.
+# Installation and packages.
+#
+# On POSIX the prefix layout: the commands into bin/, their man pages into share/man/man1, the
+# README, the licence, the pages of docs/ and the examples they link to into share/doc/treeprep/
+# (in the same folders as in the sources, so that the links hold), and the CMake package into
+# lib/cmake/treeprep. On Windows one folder: the .exe, README.txt and LICENSE.txt (CRLF line
+# ends) at its top, docs/ and examples/ beside them, the CMake package in cmake/. Each side leaves
+# out the other's example script. CPack packs the same: a ZIP of the .exe on Windows, a TGZ
+# elsewhere, named with the project version.
 include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
 
-install(TARGETS ${TREEPREP_COMMANDS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs
+if(WIN32)
+  set(bindir .)
+  set(docdir .)
+  set(cmakedir cmake)
+  set(otherExamples posix)
+  # Text files that Notepad and every Windows editor show as they are.
+  foreach(text README.md LICENSE)
+    file(READ ${PROJECT_SOURCE_DIR}/${text} content)
+    string(REPLACE "\r\n" "\n" content "${content}")
+    string(REPLACE "\n" "\r\n" content "${content}")
+    string(REGEX REPLACE "\\.md$" "" name "${text}")
+    file(WRITE ${CMAKE_BINARY_DIR}/${name}.txt "${content}")
+    install(FILES ${CMAKE_BINARY_DIR}/${name}.txt DESTINATION ${docdir})
+  endforeach()
+  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE)
+else()
+  set(bindir ${CMAKE_INSTALL_BINDIR})
+  set(docdir ${CMAKE_INSTALL_DOCDIR})
+  set(cmakedir ${CMAKE_INSTALL_LIBDIR}/cmake/treeprep)
+  set(otherExamples windows)
+  install(FILES README.md LICENSE DESTINATION ${docdir})
+  include(${CMAKE_CURRENT_LIST_DIR}/man-pages.cmake)
+endif()
+
+install(TARGETS ${TREEPREP_COMMANDS} EXPORT treeprepTargets RUNTIME DESTINATION ${bindir})
+install(DIRECTORY docs/ DESTINATION ${docdir}/docs
         FILES_MATCHING PATTERN "*.md" PATTERN "*.png" PATTERN "*.svg" PATTERN "*.jpg")
 # The examples that the README and the pages show and link to.
-install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
-        PATTERN ".gitattributes" EXCLUDE)
+install(DIRECTORY examples/ DESTINATION ${docdir}/examples
+        PATTERN ".gitattributes" EXCLUDE PATTERN "${otherExamples}" EXCLUDE)
+
+# find_package(treeprep [version] CONFIG): imported executable targets, the functions, and a
+# version file that accepts any request up to this version (the commands' messages, options and
+# exit codes only grow). The build tree is a package too (treeprep_DIR or CMAKE_PREFIX_PATH set to
+# it), so that the examples' tests use the commands just built.
+install(EXPORT treeprepTargets NAMESPACE treeprep:: DESTINATION ${cmakedir})
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/treeprepConfigVersion.cmake
+                                 COMPATIBILITY AnyNewerVersion ARCH_INDEPENDENT)
+install(FILES cmake/treeprepConfig.cmake cmake/treeprepFunctions.cmake
+              ${CMAKE_BINARY_DIR}/treeprepConfigVersion.cmake DESTINATION ${cmakedir})
+export(EXPORT treeprepTargets NAMESPACE treeprep:: FILE ${CMAKE_BINARY_DIR}/treeprepTargets.cmake)
+configure_file(cmake/treeprepConfig.cmake ${CMAKE_BINARY_DIR}/treeprepConfig.cmake COPYONLY)
+configure_file(cmake/treeprepFunctions.cmake ${CMAKE_BINARY_DIR}/treeprepFunctions.cmake COPYONLY)
 
 set(CPACK_PACKAGE_NAME treeprep)
 set(CPACK_PACKAGE_VENDOR treeprep)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)

@@ -26,7 +26,10 @@ endif()
 
 set(failed "")
 foreach(file IN LISTS files)
-  execute_process(COMMAND "${CLANG_TIDY}" -p "${BUILD_DIR}" --quiet "${file}"
+  # The database holds GCC's options; one that clang does not know (the tests' -Wno-restrict for
+  # GCC 12) is no finding.
+  execute_process(COMMAND "${CLANG_TIDY}" -p "${BUILD_DIR}" --quiet
+                          --extra-arg=-Wno-unknown-warning-option "${file}"
                   RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT result EQUAL 0)
     message("${out}${err}")

@@ -137,9 +137,11 @@ TEST(Examples, CMakeProjectStagesItsOutputAndFailsWithTheCommand) {
     const std::string cmake = shellQuoted(TREEPREP_CMAKE_COMMAND);
     ProcessResult r = runShell(cmake + " -S " + shellQuoted(source("examples/cmake")) + " -B " +
                                shellQuoted(build) + " -G " + shellQuoted(TREEPREP_CMAKE_GENERATOR) +
-                               " -DTREEPREP_BIN=" + shellQuoted(bin) +
+                               " -DCMAKE_PREFIX_PATH=" + shellQuoted(bin.parent_path()) +
                                " -DSHARED_ASSETS_DIR=" + shellQuoted(w.assets));
     ASSERT_EQ(0, r.exitCode) << r.out << r.err;
+    EXPECT_EQ(fs::canonical(w.assets), fs::canonical(build / "assets"))
+        << "the configure-time link";
     const std::string buildCommand = cmake + " --build " + shellQuoted(build);
     for (int builds = 1; builds <= 2; ++builds) { // the second build finds the link right
         r = runShell(buildCommand);
@@ -165,7 +167,8 @@ TEST(Examples, CMakeProjectStagesItsOutputAndFailsWithTheCommand) {
 // --- The code blocks of the documentation ---
 
 const char* const kPages[] = {"README.md",         "docs/prepFolder.md", "docs/mountDir.md",
-                              "docs/finalName.md", "docs/platforms.md",  "docs/option-syntax.md"};
+                              "docs/finalName.md", "docs/platforms.md",  "docs/option-syntax.md",
+                              "docs/cmake.md"};
 // The files that the tests above run.
 const char* const kExamples[] = {"examples/cmake/CMakeLists.txt", "examples/cmake/check-link.cmake",
                                  "examples/windows/prepare.bat", "examples/posix/prepare.sh"};
