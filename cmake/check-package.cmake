@@ -23,16 +23,8 @@ function(fail text)
   message(FATAL_ERROR "${text}")
 endfunction()
 
-# The version as the usage texts show it: 2026.11.12 -> 2026-11-12.
-string(REPLACE "." ";" parts "${VERSION}")
-list(POP_FRONT parts versionText)
-foreach(part IN LISTS parts)
-  string(LENGTH "${part}" length)
-  if(length EQUAL 1)
-    set(part "0${part}")
-  endif()
-  string(APPEND versionText "-${part}")
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/versionText.cmake)
+treeprep_version_text(versionText "${VERSION}")
 
 if(KIND STREQUAL "windows")
   set(glob "treeprep-${VERSION}-win64.zip")
