@@ -126,8 +126,14 @@ int createDir(const wchar_t* path, int replaceFile, wchar_t* faultyPath, int fau
     bool tooDeep = false;
     const wchar_t* current = path;
     for (;;) {
-        if (GetFileAttributesW(current) != INVALID_FILE_ATTRIBUTES)
+        DWORD found = GetFileAttributesW(current);
+        if (found != INVALID_FILE_ATTRIBUTES) {
+            // The path itself stands there after all (the first look failed): only a directory
+            // is success, never a file left where the directory was to be.
+            if (recorded == 0 && !(found & FILE_ATTRIBUTE_DIRECTORY))
+                return fail(ERROR_FILE_EXISTS, faultyPath, faultyPathCapacity, path);
             break;
+        }
         if (recorded < kMaxMissingLevels)
             missing[recorded++] = length;
         else

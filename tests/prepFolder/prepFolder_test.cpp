@@ -543,9 +543,9 @@ TEST(InjectedFault, EachCallFailingInTurnStopsOrIsGotOverAndTouchesNothingElse) 
          L"/d/new/leaf",
          {"d", "d/a", "d/a/file", "d/new/"}},
         // The file goes first; a failure after that leaves its place empty. When the first look
-        // at the path fails, success is reported while the file stays where the directory was
-        // to be: what the code does today, kept here so that a change to it shows.
-        {ReplaceFile, statx, 1, EIO, 0, L"", untouched},
+        // at the path fails, the next one finds the file: it stays, and is reported as in the
+        // way (never success with a file where the directory was to be).
+        {ReplaceFile, statx, 1, EIO, ERROR_FILE_EXISTS, L"/d/a/file", untouched},
         {ReplaceFile, unlinkat, 1, EBUSY, ERROR_SHARING_VIOLATION, L"/d/a/file", untouched},
         {ReplaceFile, statx, 2, EIO, 0, L"", replaced},
         {ReplaceFile, fstatat, 1, EIO, 0, L"", replaced},
