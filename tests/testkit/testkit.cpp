@@ -134,7 +134,6 @@ bool underWine() {
 
 #if defined(_WIN32)
 namespace {
-std::string quoteArgument(const std::string& arg);
 ProcessResult runCommandLine(std::string commandLine, const fs::path& workDir);
 
 // The host's path of a path under Wine; empty where there is none.
@@ -151,14 +150,17 @@ std::string unixPathOf(const fs::path& path) {
     HeapFree(GetProcessHeap(), 0, unix);
     return result;
 }
-// The literal form of path, in which a last name ending in a dot or a blank stays as it is.
+// The literal form of path, in which a last name ending in a dot or a blank stays as it is (the
+// full path is made of the parent alone, which Windows would otherwise trim).
 std::wstring literalPath(const fs::path& path) {
-    std::wstring literal =
-        L"\\\\?\\" + fs::absolute(path.parent_path()).wstring() + L"\\" + path.filename().wstring();
-    for (wchar_t& c : literal)
-        if (c == L'/')
-            c = L'\\';
-    return literal;
+    return literal(fs::absolute(path.parent_path()) / path.filename()).wstring();
+}
+
+// The host's path of path, its own name taken as it stands (Wine would drop a trailing dot or
+// blank); empty where there is none.
+std::string unixPathOfEntry(const fs::path& path) {
+    const std::string dir = unixPathOf(path.parent_path());
+    return dir.empty() ? dir : dir + (dir.back() == '/' ? "" : "/") + path.filename().string();
 }
 
 // Runs a program of the host. Wine starts one given by its path, but neither waits for it nor
@@ -183,12 +185,9 @@ bool makeHostDirectoryLink(const fs::path& target, const fs::path& link) {
 #if defined(_WIN32)
     if (!underWine())
         return false;
-    // The link's own name is taken as it stands: Wine would drop a trailing dot or blank.
-    const std::string unixTarget = unixPathOf(target), unixDir = unixPathOf(link.parent_path());
-    if (unixTarget.empty() || unixDir.empty())
+    const std::string unixTarget = unixPathOf(target), unixLink = unixPathOfEntry(link);
+    if (unixTarget.empty() || unixLink.empty())
         return false;
-    const std::string unixLink =
-        unixDir + (unixDir.back() == '/' ? "" : "/") + link.filename().string();
     const std::wstring literal = literalPath(link);
     return runHost("Z:\\bin\\ln", {"-s", "--", unixTarget, unixLink},
                    [&literal] { return isLinkAt(literal); });
@@ -201,13 +200,10 @@ bool makeHostDirectoryLink(const fs::path& target, const fs::path& link) {
 
 void removeHostLink(const fs::path& link) {
 #if defined(_WIN32)
-    const std::string unixDir = unixPathOf(link.parent_path());
+    const std::string unixLink = unixPathOfEntry(link);
     const std::wstring literal = literalPath(link);
-    if (underWine() && !unixDir.empty() && isLinkAt(literal))
-        runHost(
-            "Z:\\bin\\rm",
-            {"-f", "--", unixDir + (unixDir.back() == '/' ? "" : "/") + link.filename().string()},
-            [&literal] { return !isLinkAt(literal); });
+    if (underWine() && !unixLink.empty() && isLinkAt(literal))
+        runHost("Z:\\bin\\rm", {"-f", "--", unixLink}, [&literal] { return !isLinkAt(literal); });
 #else
     std::error_code ec;
     if (fs::is_symlink(fs::symlink_status(link, ec)))
