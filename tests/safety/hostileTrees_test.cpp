@@ -10,11 +10,6 @@
 
 #include <functional>
 
-#if !defined(_WIN32)
-#include <sys/mount.h>
-#include <unistd.h>
-#endif
-
 namespace {
 
 using namespace testkit;
@@ -44,10 +39,6 @@ class Scene {
     }
 
     ~Scene() {
-#if !defined(_WIN32)
-        for (auto m = mounts_.rbegin(); m != mounts_.rend(); ++m)
-            umount2(m->c_str(), MNT_DETACH);
-#endif
         for (const fs::path& made : links_)
             removeHostLink(made);
     }
@@ -65,23 +56,11 @@ class Scene {
 
     // A bind mount of from at the directory at (made here); false where the leg or the rights
     // do not allow it.
-    bool bindMount(const fs::path& from, const fs::path& at) {
-#if defined(_WIN32)
-        (void)from, (void)at;
-        return false;
-#else
-        std::error_code ec;
-        fs::create_directories(at, ec);
-        if (geteuid() != 0 || mount(from.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) != 0)
-            return false;
-        mounts_.push_back(at);
-        return true;
-#endif
-    }
+    bool bindMount(const fs::path& from, const fs::path& at) { return mounts_.bind(from, at); }
 
   private:
     std::vector<fs::path> links_;
-    std::vector<fs::path> mounts_;
+    BindMounts mounts_; // after t: taken down before t is removed
 };
 
 struct Call {

@@ -27,7 +27,6 @@
 #if defined(_WIN32)
 #include <io.h>
 #else
-#include <sys/mount.h>
 #include <unistd.h>
 #endif
 
@@ -170,42 +169,11 @@ struct Shape {
 //   target/      the mount target, also pointed at
 //   beside.txt   a single file beside the tree
 //   via          (some seeds) a link to tree, through which prepFolder is called
-// Mount points made for a scene, taken down again before its directory goes.
-class Mounts {
-  public:
-    Mounts() = default;
-    Mounts(const Mounts&) = delete;
-    Mounts& operator=(const Mounts&) = delete;
-    ~Mounts() {
-#if !defined(_WIN32)
-        for (auto m = made_.rbegin(); m != made_.rend(); ++m)
-            umount2(m->c_str(), MNT_DETACH);
-#endif
-    }
-    // A bind mount of from at the empty directory at; false where the leg or the rights lack.
-    bool bind(const fs::path& from, const fs::path& at) {
-#if defined(_WIN32)
-        (void)from, (void)at;
-        return false;
-#else
-        if (geteuid() != 0 || mount(from.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) != 0)
-            return false;
-        made_.push_back(at);
-        return true;
-#endif
-    }
-    bool any() const {
-        return !made_.empty();
-    }
-
-  private:
-    std::vector<fs::path> made_;
-};
 
 class Scene {
   public:
     TempDir t;
-    Mounts mounts; // after t: taken down before t is removed
+    BindMounts mounts; // after t: taken down before t is removed
     const fs::path tree = t / "tree";
     bool callViaLink = false;
     std::string callThrough; // not empty: the tree is named as tree/<this entry>/..

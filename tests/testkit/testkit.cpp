@@ -14,6 +14,7 @@
 #if !defined(_WIN32)
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -371,6 +372,27 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     removeTree(path_);
+}
+
+BindMounts::~BindMounts() {
+#if !defined(_WIN32)
+    for (auto m = made_.rbegin(); m != made_.rend(); ++m)
+        umount2(m->c_str(), MNT_DETACH);
+#endif
+}
+
+bool BindMounts::bind(const fs::path& from, const fs::path& at) {
+#if defined(_WIN32)
+    (void)from, (void)at;
+    return false;
+#else
+    std::error_code ec;
+    fs::create_directories(at, ec);
+    if (geteuid() != 0 || mount(from.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        return false;
+    made_.push_back(at);
+    return true;
+#endif
 }
 
 CurrentDir::CurrentDir(const fs::path& dir) : previous_(fs::current_path()) {

@@ -106,6 +106,22 @@ class TempDir {
     fs::path path_;
 };
 
+// Bind mounts made by a test, taken down again when the object goes (so declare it after the
+// TempDir that holds them: it then goes first). POSIX only, run as root.
+class BindMounts {
+  public:
+    BindMounts() = default;
+    ~BindMounts();
+    BindMounts(const BindMounts&) = delete;
+    BindMounts& operator=(const BindMounts&) = delete;
+    // A bind mount of from at at (made when missing); false where the leg or the rights lack.
+    bool bind(const fs::path& from, const fs::path& at);
+    bool any() const { return !made_.empty(); }
+
+  private:
+    std::vector<fs::path> made_;
+};
+
 // Changes the current directory for the lifetime of the object.
 class CurrentDir {
   public:
