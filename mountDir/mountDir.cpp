@@ -2,6 +2,7 @@
 
 #include "../finalName/finalName.h"
 #include "../platform/platform.h"
+#include "../platform/rootIdentity.h"
 #include "../prepFolder/prepFolder.h"
 #include "../support/StringFnEnhancements.h"
 #include "../platform/pathText.h"
@@ -227,6 +228,7 @@ enum Refusal {
     kInternal6,
     kTargetInsideLinkPath,
     kRootLinkPath,
+    kMaybeRootLinkPath,
     kCurrentDirectoryInLinkPath,
     kAnotherDestination,
     kNormalDirectory,
@@ -249,6 +251,7 @@ constexpr RefusalText kRefusalTexts[] = {
     {kInternal, "ERROR-intern-6\n"},
     {kTargetFaulty, "ERROR-target-inside-<link-path>\n"},
     {kLinkPathInTheWay, "ERROR-<link-path> is a root directory\n"},
+    {kLinkPathInTheWay, "ERROR-<link-path> cannot be told from a root directory\n"},
     {kLinkPathInTheWay, "ERROR-<link-path> holds the current directory\n"},
     {kLinkPathInTheWay, "ERROR-<link-path> has another destination, use -L to enable redirect\n"},
     {kLinkPathInTheWay, "ERROR <link-path> refers to a normal directory, use -F to force remove\n"},
@@ -358,6 +361,14 @@ int checkClearable(Job& job) {
         return job.flags.force ? kGoOn : refuse(kFileAtLinkPath);
     if (!job.flags.force)
         return refuse(kNormalDirectory);
+    switch (rootIdentityOf(job.fullLink)) { // a root by what it is, not by its text
+    case RootIdentity::NotRoot:
+        break;
+    case RootIdentity::Root:
+        return refuse(kRootLinkPath);
+    case RootIdentity::Unknown:
+        return refuse(kMaybeRootLinkPath);
+    }
     Identity link;
     if (!identityOf(job.fullLink, link) || liesInside(job.fullTarget, link) != Inside::No)
         return refuse(kTargetInsideLinkPath);

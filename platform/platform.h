@@ -72,6 +72,33 @@ inline bool isRootPath(const wchar_t* fullPath) {
     return *p == 0;
 }
 
+// Whether a full path (as the full-path function makes it) names a device rather than a file or
+// directory. Windows makes the reserved device names ("NUL", "out\nul", "COM1") into "\\.\NUL"
+// and so on, which reads like a share root; any other single name in the device namespaces
+// (\\.\ and \\?\) is a device too, except a drive ("\\.\C:") and a volume
+// ("\\?\Volume{...}"), whose content is their root directory. POSIX has no such namespace.
+inline bool isDevicePath(const wchar_t* fullPath) {
+#if defined(_WIN32)
+    auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    if (!separator(fullPath[0]) || !separator(fullPath[1]) ||
+        (fullPath[2] != L'.' && fullPath[2] != L'?') || !separator(fullPath[3]))
+        return false;
+    const wchar_t* name = fullPath + 4;
+    const wchar_t* end = name;
+    while (*end && !separator(*end))
+        ++end;
+    for (const wchar_t* rest = end; *rest; ++rest)
+        if (!separator(*rest))
+            return false; // a path inside: what it names is for the file system to say
+    if (end == name || (end - name == 2 && name[1] == L':'))
+        return false;
+    return _wcsnicmp(name, L"Volume{", 7) != 0;
+#else
+    (void)fullPath;
+    return false;
+#endif
+}
+
 // Whether the platform drops trailing dots and blanks from the last component of a path before
 // the file system sees it (Windows does: "x. " names "x", ".. " the parent). An entry so named
 // is then reached through the literal form of its full path (\\?\ in front), which the

@@ -1,6 +1,7 @@
 #include "prepFolder.h"
 
 #include "../platform/platform.h"
+#include "../platform/rootIdentity.h"
 #include "../support/StringFnEnhancements.h"
 #include "../platform/pathText.h"
 #include "../support/printWinAPIError.h"
@@ -86,6 +87,102 @@ int removeEntry(const wchar_t* entryPath, int nameStart, int nameLength, int kee
     return 0;
 }
 
+// Whether path is in a literal form (\\?\ or \??\ in front), which the platform passes to the file
+// system as it stands, "." and ".." included.
+bool isLiteralPath(const wchar_t* path) {
+    return path[0] == L'\\' && (path[1] == L'\\' || path[1] == L'?') && path[2] == L'?' &&
+           path[3] == L'\\';
+}
+
+// Copies path into out with its "." and ".." names resolved by text, as the platform resolves
+// them before the file system sees a path: "./new/." is "./new", "./a/./b" is "./a/b", "./a/b/.."
+// is "./a". So the creation walk makes exactly the levels that the path names, never a level
+// that a ".." takes back. A leading "." stays (it is what lets a relative path be made below the
+// current directory), ".." never climbs above a root or a drive, a leading ".." of a relative
+// path stays, and the separators stay as written. A path that resolves to nothing is ".".
+// Returns the length of out, which is never longer than path.
+int resolveDots(const wchar_t* path, wchar_t (&out)[kPathCapacity]) {
+    if (isLiteralPath(path) || wcslen(path) >= static_cast<size_t>(kPathCapacity))
+        return wcsnCopy(out, kPathCapacity, path, -1);
+    int in = 0;
+    int length = 0;
+    while (isSeparator(path[in]))
+        out[length++] = path[in++];
+    if (length == 0 && path[0] && path[1] == L':') { // a drive, with its separators
+        out[length++] = path[in++];
+        out[length++] = path[in++];
+        while (isSeparator(path[in]))
+            out[length++] = path[in++];
+    }
+    const int rootLength = length;
+    int kept[kPathCapacity / 2]; // where each name that a ".." may take back begins
+    int keptCount = 0;
+    while (path[in]) {
+        const int separators = in;
+        while (isSeparator(path[in]))
+            ++in;
+        const int name = in;
+        while (path[in] && !isSeparator(path[in]))
+            ++in;
+        const int nameLength = in - name;
+        if (nameLength == 0)
+            break; // separators at the end: below
+        const bool dot = nameLength == 1 && path[name] == L'.';
+        const bool dotDot = nameLength == 2 && path[name] == L'.' && path[name + 1] == L'.';
+        if (dot && length > 0)
+            continue;
+        if (dotDot && keptCount > 0) {
+            length = kept[--keptCount];
+            continue;
+        }
+        if (dotDot && rootLength > 0)
+            continue; // the parent of a root is the root
+        const int start = length;
+        if (length > rootLength)
+            for (int i = separators; i < name; ++i)
+                out[length++] = path[i];
+        for (int i = name; i < in; ++i)
+            out[length++] = path[i];
+        if (!dot && !dotDot)
+            kept[keptCount++] = start;
+    }
+    if (length == 0 && path[0])
+        out[length++] = L'.';
+    const int pathLength = in;
+    if (pathLength > 0 && isSeparator(path[pathLength - 1]) && length > rootLength &&
+        !isSeparator(out[length - 1]))
+        out[length++] = path[pathLength - 1];
+    out[length] = 0;
+    return length;
+}
+
+enum class PathKind { Directory, Root, Device, Unknown };
+
+// What the command would prepare at path: a directory to make or to empty, or one of the things
+// it refuses. A full path too long for the buffer is no root by its text (every root's is short);
+// the directory it leads to is still looked at.
+PathKind whatIsAtPath(const wchar_t* path) {
+    wchar_t fullPath[kPathCapacity];
+    DWORD fullLength = GetFullPathNameW(path, kPathCapacity, fullPath, nullptr);
+    if (fullLength == 0)
+        return PathKind::Unknown; // a removed current directory, among others
+    if (fullLength < kPathCapacity) {
+        if (isDevicePath(fullPath))
+            return PathKind::Device;
+        if (isRootPath(fullPath))
+            return PathKind::Root;
+    }
+    switch (rootIdentityOf(path)) {
+    case RootIdentity::NotRoot:
+        return PathKind::Directory;
+    case RootIdentity::Root:
+        return PathKind::Root;
+    case RootIdentity::Unknown:
+        break;
+    }
+    return PathKind::Unknown;
+}
+
 const char usageText[] =
     "\n"
     "prepFolder <dir-path> [-D]\n"
@@ -104,8 +201,11 @@ const char usageText[] =
 } // namespace
 
 int createDir(const wchar_t* path, int replaceFile, wchar_t* faultyPath, int faultyPathCapacity) {
-    int length = static_cast<int>(wcslen(path));
-    DWORD attributes = GetFileAttributesW(path);
+    // The levels are those the path names once "." and ".." are resolved; reports name the path
+    // as given, and a level that cannot be made as the walk spells it.
+    wchar_t resolved[kPathCapacity];
+    int length = resolveDots(path, resolved);
+    DWORD attributes = GetFileAttributesW(resolved);
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             return 0;
@@ -113,9 +213,9 @@ int createDir(const wchar_t* path, int replaceFile, wchar_t* faultyPath, int fau
             return fail(ERROR_FILE_EXISTS, faultyPath, faultyPathCapacity, path);
         // Without a parent prefix the walk below can only end in 15: refuse before the file is
         // deleted, so that a failure never follows a destructive step.
-        if (parentLength(path, length) == 0)
+        if (parentLength(resolved, length) == 0)
             return fail(ERROR_INVALID_DRIVE, faultyPath, faultyPathCapacity, path);
-        if (!DeleteFileW(path))
+        if (!DeleteFileW(resolved))
             return fail(static_cast<int>(GetLastError()), faultyPath, faultyPathCapacity, path);
     }
 
@@ -124,7 +224,7 @@ int createDir(const wchar_t* path, int replaceFile, wchar_t* faultyPath, int fau
     int missing[kMaxMissingLevels];
     int recorded = 0;
     bool tooDeep = false;
-    const wchar_t* current = path;
+    const wchar_t* current = resolved;
     for (;;) {
         DWORD found = GetFileAttributesW(current);
         if (found != INVALID_FILE_ATTRIBUTES) {
@@ -138,8 +238,8 @@ int createDir(const wchar_t* path, int replaceFile, wchar_t* faultyPath, int fau
             missing[recorded++] = length;
         else
             tooDeep = true;
-        length = parentLength(path, length);
-        wcsnCopy(work, kPathCapacity, path, length);
+        length = parentLength(resolved, length);
+        wcsnCopy(work, kPathCapacity, resolved, length);
         current = work;
         if (length == 0 || tooDeep)
             break;
@@ -151,7 +251,7 @@ int createDir(const wchar_t* path, int replaceFile, wchar_t* faultyPath, int fau
 
     // Make the levels from the outermost inwards, each spelled as the caller wrote it.
     while (recorded > 0) {
-        wcsnCopy(work, kPathCapacity, path, missing[--recorded]);
+        wcsnCopy(work, kPathCapacity, resolved, missing[--recorded]);
         if (!CreateDirectoryW(work, nullptr))
             return fail(static_cast<int>(GetLastError()), faultyPath, faultyPathCapacity, work);
     }
@@ -258,12 +358,23 @@ int createCleanDirCmd(int argc, char** argv) {
         return 2;
     }
 
-    // A root is never emptied, however it is spelled: an unset variable in %OUT%\ or $OUT/
-    // must not cost a drive.
-    wchar_t fullPath[kPathCapacity];
-    DWORD fullLength = GetFullPathNameW(path, kPathCapacity, fullPath, nullptr);
-    if (fullLength > 0 && fullLength < kPathCapacity && isRootPath(fullPath)) {
+    // A root is never emptied, however it is spelled or reached: an unset variable in %OUT%\ or
+    // $OUT/, or a link to "/", must not cost a drive. The text of the full path is the first
+    // gate; the directory that the path leads to is the second. What cannot be told is refused.
+    switch (whatIsAtPath(path)) {
+    case PathKind::Directory:
+        break;
+    case PathKind::Root:
         printMessage(stderr, "ERROR root directory is not cleaned >>%s<<\n", pathArgument);
+        return 2;
+    case PathKind::Device:
+        printMessage(stderr, "ERROR path is a device, not a directory >>%s<<\n", pathArgument);
+        return 2;
+    case PathKind::Unknown:
+        printMessage(stderr,
+                     "ERROR cannot tell whether the path leads to a root directory, nothing is "
+                     "cleaned >>%s<<\n",
+                     pathArgument);
         return 2;
     }
 

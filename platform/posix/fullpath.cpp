@@ -11,7 +11,11 @@
 
 namespace {
 
-constexpr size_t kWork = 4 * MAX_PATH + 8;
+// The longest current directory the system hands out (its bytes, each at most one wide character
+// once decoded), a separator, and the longest argument: a full path that needs more room than
+// this cannot arise, so no check that relies on one is ever left out for want of room.
+constexpr size_t kCwdBytes = 4096;
+constexpr size_t kWork = kCwdBytes + 1 + MAX_PATH;
 
 // Appends the components of src to out (which holds at least a root), resolving "." and "..";
 // ".." never climbs above rootLength. False when out would overflow.
@@ -59,20 +63,22 @@ DWORD GetFullPathNameW(LPCWSTR fileName, DWORD bufferLength, LPWSTR buffer, LPWS
         full[length++] = L'/';
         rootLength = 1;
     } else {
-        char cwd[4096];
-        wchar_t cwdWide[kWork];
+        // The kernel's own name of the current directory: absolute, without "." or "..". A
+        // removed one, or one longer than kCwdBytes, gives no full path at all.
+        char cwd[kCwdBytes];
         if (!posixCalls.getcwd(cwd, sizeof cwd)) {
             posixSetLastError(errno, nullptr);
             return 0;
         }
-        full[length++] = L'/';
-        rootLength = 1;
-        full[length] = 0;
-        if (posixDecode(cwd, -1, cwdWide, static_cast<int>(kWork), Narrow::Name) < 0 ||
-            !appendComponents(full, length, rootLength, cwdWide)) {
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        int decoded = posixDecode(cwd, -1, full, static_cast<int>(kWork), Narrow::Name);
+        if (decoded < 1 || full[0] != L'/') {
+            SetLastError(ERROR_PATH_NOT_FOUND);
             return 0;
         }
+        length = static_cast<size_t>(decoded) - 1; // without the terminator
+        rootLength = 1;
+        while (length > rootLength && full[length - 1] == L'/')
+            --length;
     }
     full[length] = 0;
     if (!appendComponents(full, length, rootLength, fileName)) {

@@ -438,6 +438,18 @@ TEST(MountDirInjected, RefusedRemovalsAndRefusedJunctionsChangeNothing) {
          [](const Fixture&) {
              return std::string("ERROR remove existing file instead of <link-path>: 5\n");
          }},
+        {"the directory at the link path, when it is told from a root",
+         directory,
+         {"-F"},
+         PosixCall::fstatat,
+         EACCES,
+         [](const PosixCallArgs& made) {
+             return made.flags == 0 && std::string(made.path).find("/link") != std::string::npos;
+         },
+         3,
+         [](const Fixture&) {
+             return std::string("ERROR-<link-path> cannot be told from a root directory\n");
+         }},
         {"opening the new link directory",
          nothing,
          {},

@@ -274,9 +274,13 @@ TEST(PrepFolderCommand, RootIsRefusedInEverySpelling) {
         EXPECT_EQ(std::vector<std::string>{}, calls)
             << spelling << ": refused only after touching the file system";
     }
-    // The seal holds: a path that is no root reaches the file system, and changes nothing.
+    // The seal holds: a path that is no root by its text reaches the file system, where what it
+    // leads to cannot be told; it is refused, and nothing changes.
     const ProcessResult r = prepFolderSealed("/tmp/treeprep-sealed/x", calls);
-    EXPECT_EQ(1, r.exitCode);
+    EXPECT_EQ(2, r.exitCode);
+    EXPECT_EQ("ERROR cannot tell whether the path leads to a root directory, nothing is cleaned "
+              ">>/tmp/treeprep-sealed/x<<\n",
+              r.err);
     EXPECT_FALSE(calls.empty());
     EXPECT_FALSE(fs::exists("/tmp/treeprep-sealed"));
 #endif

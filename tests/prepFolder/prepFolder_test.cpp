@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -124,6 +125,34 @@ TEST(CreateDir, RelativePathNeedsItsFirstComponent) {
     EXPECT_FALSE(fs::exists(t / "out"));
     EXPECT_EQ(0, createDir(L"./out", 0, f2.path, MAX_PATH));
     EXPECT_TRUE(fs::is_directory(t / "out"));
+}
+
+// "." and ".." are resolved by text before the walk, as the platform resolves them: each path
+// makes the levels of its resolved form, never a level that a ".." takes back.
+TEST(CreateDir, DotAndDotDotAreResolvedBeforeTheWalk) {
+    struct Case {
+        std::wstring path; // below the temporary directory, which is the current one
+        std::vector<std::string> made;
+    };
+    const std::vector<Case> cases = {
+        {L"./new/.", {"new"}}, {L"./new/./", {"new"}},    {L"./a/./b", {"a", "a/b"}},
+        {L"./a/b/..", {"a"}},  {L".\\a\\b\\..\\", {"a"}}, {L"./a/b/../../c/./d", {"c", "c/d"}},
+        {L"x/..", {}}, // the current directory itself, which stands
+    };
+    for (const Case& c : cases) {
+        for (bool absolute : {false, true}) {
+            TempDir t;
+            CurrentDir cd(t.path());
+            const std::wstring path = absolute ? wide(t.path()) + L"/" + c.path : c.path;
+            Faulty f;
+            EXPECT_EQ(0, createDir(path.c_str(), 0, f.path, MAX_PATH)) << wide(t.path()) << path;
+            std::vector<std::string> made;
+            for (const auto& entry : fs::recursive_directory_iterator(t.path()))
+                made.push_back(fs::relative(entry.path(), t.path()).generic_string());
+            std::sort(made.begin(), made.end());
+            EXPECT_EQ(c.made, made) << testing::PrintToString(path);
+        }
+    }
 }
 
 TEST(CreateDir, EmptyPathGives15) {
