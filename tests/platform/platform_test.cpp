@@ -103,6 +103,42 @@ TEST(Platform, ConversionFitsAtMost260WideCharacters) {
     EXPECT_EQ(DWORD(ERROR_INSUFFICIENT_BUFFER), GetLastError());
 }
 
+// The names Windows reads as devices wherever they stand, as its path parsing takes them apart:
+// the base name before the first dot or colon, blanks at its end dropped.
+TEST(Platform, DeviceNamesAsWindowsReadsThem) {
+    const std::pair<const wchar_t*, bool> cases[] = {
+        {L"nul", true},        {L"CON", true},        {L"aux.txt", true},   {L"Com1", true},
+        {L"prn.log", true},    {L"LPT9", true},       {L"com0", true},      {L"conin$", true},
+        {L"CONOUT$.x", true},  {L"nul .txt", true},   {L"com1..", true},    {L"con. ", true},
+        {L"aux:stream", true}, {L"nul.tar.gz", true}, {L"lpt\u00b9", true}, {L"PRN", true},
+        {L"", false},          {L"nu", false},        {L"nul_", false},     {L"nulx.txt", false},
+        {L"xnul", false},      {L"com", false},       {L"com10", false},    {L"comA", false},
+        {L"lpt\u00b4", false}, {L"conin", false},     {L".nul", false},     {L"n ul", false},
+    };
+    for (const auto& [name, device] : cases)
+        EXPECT_EQ(device, isDeviceName(name, static_cast<int>(wcslen(name)))) << fs::path(name);
+}
+
+// A final path that the commands print or compare is an absolute path of the platform's form.
+TEST(Platform, FinalPathsAreAbsolutePathsOfThePlatformsForm) {
+    const std::pair<const char*, bool> cases[] = {
+        {"C:\\Work", onWindows},
+        {"z:/x", onWindows},
+        {"UNC\\server\\share", onWindows},
+        {"/tmp/x", !onWindows},
+        {"unix\\dev\\null", false},
+        {"pipe:[12]", false},
+        {"anon_inode:[x]", false},
+        {"C:", false},
+        {"", false},
+    };
+    for (const auto& [text, absolute] : cases) {
+        SetLastError(kStale);
+        EXPECT_EQ(absolute, isAbsoluteFinalPath(text)) << text;
+        EXPECT_EQ(absolute ? kStale : DWORD(ERROR_BAD_PATHNAME), GetLastError()) << text;
+    }
+}
+
 // Full paths are made from the text and the current directory alone; the result uses the
 // platform's own separators.
 TEST(Platform, FullPathsResolveDotsFoldSeparatorsAndKeepATrailingOne) {
