@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 
 #if !defined(_WIN32)
@@ -291,6 +292,52 @@ TEST(PosixLayer, TextDecodesUtf8AndEscapesEveryInvalidByte) {
     char path[kPosixPathBytes + 1];
     ASSERT_TRUE(posixPath(L"a\\b/c\xf05c", path));
     EXPECT_EQ(std::string("a/b/c\\"), path);
+#endif
+}
+
+// Where /proc cannot name a descriptor the layer resolves the path the handle was opened with,
+// as the kernel does: a chain of 40 links (the kernel's limit) and ".." inside a link's text.
+// What it finds must be the open object itself: a directory moved away since has no final path.
+TEST(PosixLayer, FinalPathsWithoutProcResolveAsTheKernelDoes) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the POSIX layer's own rule";
+#else
+    TempDir t;
+    const fs::path base = fs::canonical(t.path());
+    fs::create_directories(base / "real" / "dir");
+    fs::create_directory_symlink("../real/dir", base / "real" / "up");
+    fs::create_directory_symlink(base / "real" / "up", base / "link0");
+    for (int i = 1; i < 39; ++i) // with "up", 40 links
+        fs::create_directory_symlink("link" + std::to_string(i - 1),
+                                     base / ("link" + std::to_string(i)));
+    PosixFaults noProc;
+    noProc.fail(PosixCall::readlinkat, 0, ENOENT,
+                [](const PosixCallArgs& call) { return strncmp(call.path, "/proc/", 6) == 0; });
+    auto finalPath = [](const fs::path& p, char(&buffer)[MAX_PATH]) {
+        HANDLE h = CreateFileW(wide(p).c_str(), 0, 7, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, h) << p;
+        DWORD n = GetFinalPathNameByHandleA(h, buffer, MAX_PATH, 0);
+        DWORD error = GetLastError();
+        CloseHandle(h);
+        SetLastError(error);
+        return n;
+    };
+    char buffer[MAX_PATH];
+    ASSERT_LT(0u, finalPath(base / "link38", buffer));
+    EXPECT_EQ((base / "real" / "dir").string(), buffer);
+
+    HANDLE h = CreateFileW(wide(base / "real" / "dir").c_str(), 0, 7, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    fs::rename(base / "real" / "dir", base / "real" / "moved");
+    SetLastError(kStale);
+    EXPECT_EQ(0u, GetFinalPathNameByHandleA(h, buffer, MAX_PATH, 0));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError()); // its path is gone
+    fs::create_directory(base / "real" / "dir");            // another directory under the old name
+    SetLastError(kStale);
+    EXPECT_EQ(0u, GetFinalPathNameByHandleA(h, buffer, MAX_PATH, 0));
+    EXPECT_EQ(DWORD(ERROR_BAD_PATHNAME), GetLastError());
+    CloseHandle(h);
 #endif
 }
 
