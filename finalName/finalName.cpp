@@ -114,6 +114,8 @@ int readCmpLink(const wchar_t* path, wchar_t* pathBuf, int size, int compareFlag
         return 2;
     }
     const char* start = strncmp(finalPath, "\\\\?\\", 4) == 0 ? finalPath + 4 : finalPath;
+    if (!isAbsoluteFinalPath(start))
+        return 2; // a text such as a device's name, no path to print or compare
     return walkFinalPath(start, pathBuf, size, compareFlag, caseConv, slashConv);
 }
 

@@ -9,11 +9,11 @@
 // when slashConv is '/'; ASCII letters match without regard to case where the platform's paths
 // do (kPathLettersIgnoreCase), and only when equal elsewhere.
 // Returns 0 (read: pathBuf complete; compare: equal), 1 (compare: different), 2 (no final path,
-// or longer than 259 bytes, or not given whole by the platform (narrowTextIsWhole: on Windows a
-// character its code page lacks), or longer than size - 1 characters; read mode then leaves the
-// first size - 1 characters, terminated), 3 (path cannot be opened), 6 (a conversion letter
-// other than 0, 'a', 'A' / 0, '/', before any file-system access). After 2 and 3 the platform's
-// last error tells why.
+// or one that is no absolute path (isAbsoluteFinalPath), or longer than 259 bytes, or not given
+// whole by the platform (narrowTextIsWhole: on Windows a character its code page lacks), or longer
+// than size - 1 characters; read mode then leaves the first size - 1 characters, terminated), 3
+// (path cannot be opened), 6 (a conversion letter other than 0, 'a', 'A' / 0, '/', before any
+// file-system access). After 2 and 3 the platform's last error tells why.
 int readCmpLink(const wchar_t* path, wchar_t* pathBuf, int size, int compareFlag, char caseConv,
                 char slashConv);
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 
 #if defined(_WIN32)
@@ -38,6 +39,26 @@ inline bool narrowTextIsWhole(const wchar_t* text) {
     (void)text;
 #endif
     return true;
+}
+
+// Whether text, a final path as the platform gave it with its "\\?\" prefix dropped, is an
+// absolute path: on Windows a drive letter, a colon and a separator, or a network share (UNC and
+// a backslash); on POSIX a "/" first, the layer having checked that it names the object itself.
+// Otherwise (Wine names a device such as NUL "unix\dev\null" where no drive leads to the
+// host's root) the last error is set to 161 (the path is no valid path).
+inline bool isAbsoluteFinalPath(const char* text) {
+#if defined(_WIN32)
+    bool drive = ((text[0] | 0x20) >= 'a' && (text[0] | 0x20) <= 'z') && text[1] == ':' &&
+                 (text[2] == '\\' || text[2] == '/');
+    bool share = strncmp(text, "UNC\\", 4) == 0;
+    if (drive || share)
+        return true;
+#else
+    if (text[0] == '/')
+        return true;
+#endif
+    SetLastError(ERROR_BAD_PATHNAME);
+    return false;
 }
 
 // Whether a full path names a place on a local drive: "X:" and a separator on Windows; on POSIX,
@@ -108,6 +129,44 @@ constexpr bool kTrailingDotsAndBlanksDropped = true;
 #else
 constexpr bool kTrailingDotsAndBlanksDropped = false;
 #endif
+
+// Whether the platform takes the reserved device names as devices in whatever directory they
+// stand (Windows does: "...\out\nul" is the NUL device, never a file "nul" in out). An entry so
+// named is reached through the literal form of its full path, like a name ending in a dot.
+#if defined(_WIN32)
+constexpr bool kDeviceNamesReserved = true;
+#else
+constexpr bool kDeviceNamesReserved = false;
+#endif
+
+// Whether the name (length characters, no separator) is one Windows reads as a device: CON, PRN,
+// AUX, NUL, COM0 to COM9, LPT0 to LPT9 (also with a superscript 1, 2 or 3), CONIN$ or CONOUT$,
+// in any case, alone or followed by an extension or a stream ("nul.txt", "com1.tar.gz",
+// "aux:x"), with blanks before it ("nul .txt") and trailing dots or blanks ("con. ").
+inline bool isDeviceName(const wchar_t* name, int length) {
+    int end = 0; // of the base name
+    while (end < length && name[end] != L'.' && name[end] != L':')
+        ++end;
+    while (end > 0 && name[end - 1] == L' ')
+        --end;
+    auto startsAs = [&](const char* word, int n) { // the first n characters, case ignored
+        for (int i = 0; i < n; ++i) {
+            wchar_t c = name[i] >= L'A' && name[i] <= L'Z' ? name[i] + 32 : name[i];
+            if (i >= end || c != static_cast<wchar_t>(word[i]))
+                return false;
+        }
+        return true;
+    };
+    auto is = [&](const char* word) {
+        int n = static_cast<int>(strlen(word));
+        return end == n && startsAs(word, n);
+    };
+    if (is("con") || is("prn") || is("aux") || is("nul") || is("conin$") || is("conout$"))
+        return true;
+    wchar_t digit = end == 4 ? name[3] : 0;
+    return (startsAs("com", 3) || startsAs("lpt", 3)) &&
+           ((digit >= L'0' && digit <= L'9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
+}
 
 // Writes one formatted message to stream in a single write. The conversions used by the
 // commands are %s, %ls, %d, %lu, %c and %%. A null string prints as "(null)". A wide string

@@ -32,14 +32,22 @@ bool endsInDotOrBlank(const wchar_t* name, int length) {
     return length > 0 && (name[length - 1] == L'.' || name[length - 1] == L' ');
 }
 
+// Whether the platform's path parsing would take the name for another entry or a device.
+bool parsingAltersName(const wchar_t* name, int length) {
+    if (kTrailingDotsAndBlanksDropped && endsInDotOrBlank(name, length))
+        return true;
+    return kDeviceNamesReserved && isDeviceName(name, length);
+}
+
 // The path through which the entry at entryPath (whose name starts at nameStart) is reached as
 // itself. Where the platform drops trailing dots and blanks, a name ending in one would name
-// another entry ("x. " names "x", ".. " the parent): such an entry is reached through the
-// literal form of its full path. False when that does not fit.
+// another entry ("x. " names "x", ".. " the parent); where it reserves device names, "nul" or
+// "aux.txt" would name a device. Such an entry is reached through the literal form of its full
+// path. False when that does not fit.
 bool pathOfEntry(const wchar_t* entryPath, int nameStart, int nameLength,
                  wchar_t (&literal)[kPathCapacity], const wchar_t*& path) {
     path = entryPath;
-    if (!kTrailingDotsAndBlanksDropped || !endsInDotOrBlank(entryPath + nameStart, nameLength))
+    if (!parsingAltersName(entryPath + nameStart, nameLength))
         return true;
     constexpr wchar_t kLiteral[] = L"\\\\?\\";
     constexpr int kLiteralLength = 4;

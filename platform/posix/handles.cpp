@@ -6,6 +6,7 @@
 #include "winapi.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -15,12 +16,23 @@
 
 namespace {
 
-// A file handle is its descriptor plus one, so that no valid handle is null.
-HANDLE handleOf(int fd) {
-    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd) + 1);
-}
-int descriptorOf(HANDLE h) {
-    return static_cast<int>(reinterpret_cast<intptr_t>(h) - 1);
+// An open handle: its descriptor, and the path it was opened with, from which its final path is
+// resolved where the kernel cannot name the descriptor (no /proc). A fixed pool: the commands
+// hold one handle at a time.
+struct HandleRecord {
+    bool inUse;
+    bool lastLinkFollowed; // false: opened with FILE_FLAG_OPEN_REPARSE_POINT
+    int fd;
+    char path[kPosixPathBytes + 1];
+};
+constexpr int kHandles = 8;
+HandleRecord handles[kHandles];
+
+HandleRecord* recordOf(const void* h) { // a HANDLE
+    for (HandleRecord& r : handles)
+        if (r.inUse && h == &r)
+            return &r;
+    return nullptr;
 }
 
 // Flags that open a path only to name it: no read or write right is needed.
@@ -48,6 +60,132 @@ ssize_t pathOfDescriptor(int fd, char* buffer, size_t size) {
     errno = ENOTSUP;
     return -1;
 #endif
+}
+
+// How many links one resolution follows at most, as the kernel allows.
+constexpr int kMaxLinks = 40;
+
+// The absolute path that path leads to, resolved as the kernel resolves it, without /proc: from
+// the current directory (for a relative path) one name at a time, each link read and its text
+// put in its place, ".." taken from the directory reached so far. A link in the last name is
+// followed only when followLast (or when a separator follows it). Its length, or -1 with errno.
+ssize_t resolvePath(const char* path, bool followLast, char (&out)[PATH_MAX]) {
+    char rest[PATH_MAX]; // what is still to walk
+    char text[PATH_MAX]; // a link's text and the rest after it
+    size_t restLength = strlen(path);
+    if (restLength >= sizeof rest) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    memcpy(rest, path, restLength + 1);
+    size_t length;
+    if (rest[0] == '/') {
+        out[0] = '/', out[1] = 0, length = 1;
+    } else {
+        if (!posixCalls.getcwd(out, sizeof out))
+            return -1;
+        length = strlen(out);
+    }
+    size_t pos = 0;
+    for (int links = 0;;) {
+        while (rest[pos] == '/')
+            ++pos;
+        if (!rest[pos])
+            return static_cast<ssize_t>(length);
+        size_t end = pos;
+        while (rest[end] && rest[end] != '/')
+            ++end;
+        size_t nameLength = end - pos;
+        const char* name = rest + pos;
+        pos = end;
+        if (nameLength == 1 && name[0] == '.')
+            continue;
+        if (nameLength == 2 && name[0] == '.' && name[1] == '.') {
+            length = posixParentLength(out, length);
+            length += length == 0; // "/" has no parent but itself
+            out[length] = 0;
+            continue;
+        }
+        if (length + (length > 1) + nameLength >= sizeof out) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        size_t parent = length;
+        if (length > 1)
+            out[length++] = '/';
+        memcpy(out + length, name, nameLength);
+        length += nameLength;
+        out[length] = 0;
+        struct stat st;
+        if (posixCalls.fstatat(AT_FDCWD, out, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return -1;
+        size_t next = pos;
+        while (rest[next] == '/')
+            ++next;
+        bool last = !rest[next];
+        bool separatorAfter = rest[pos] == '/';
+        if (S_ISLNK(st.st_mode) && (!last || followLast || separatorAfter)) {
+            if (++links > kMaxLinks) {
+                errno = ELOOP;
+                return -1;
+            }
+            ssize_t n = posixCalls.readlinkat(AT_FDCWD, out, text, sizeof text);
+            if (n < 0)
+                return -1;
+            size_t after = strlen(rest + pos);
+            if (static_cast<size_t>(n) + after >= sizeof text) {
+                errno = ENAMETOOLONG;
+                return -1;
+            }
+            memcpy(text + n, rest + pos, after + 1);
+            memcpy(rest, text, static_cast<size_t>(n) + after + 1);
+            pos = 0;
+            length = rest[0] == '/' ? 1 : parent; // the link's name goes
+            out[length] = 0;
+        } else if (!S_ISDIR(st.st_mode) && (!last || separatorAfter)) {
+            errno = ENOTDIR;
+            return -1;
+        }
+    }
+}
+
+// Whether the absolute path names the object open at fd itself (the same device and inode; a
+// link in its last name not followed, as a handle of a link is the link).
+bool namesObjectOf(const char* path, int fd) {
+    if (path[0] != '/')
+        return false;
+#if defined(__linux__)
+    struct statx open, named;
+    return posixCalls.statx(fd, "", AT_EMPTY_PATH, STATX_INO, &open) == 0 &&
+           posixCalls.statx(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, STATX_INO, &named) == 0 &&
+           open.stx_dev_major == named.stx_dev_major && open.stx_dev_minor == named.stx_dev_minor &&
+           open.stx_ino == named.stx_ino;
+#else
+    struct stat open, named;
+    return fstat(fd, &open) == 0 &&
+           posixCalls.fstatat(AT_FDCWD, path, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+#endif
+}
+
+// The absolute path of the object open under handle: the kernel's name for the descriptor, or,
+// where it gives none (no /proc), the path the handle was opened with, resolved. Either must
+// still name that very object: a descriptor whose object has no path (a pipe, a socket, a
+// deleted file) or was moved in between has no final path. Its length, or -1 with the last error
+// set.
+ssize_t finalPathOf(const HandleRecord& handle, char (&path)[PATH_MAX]) {
+    ssize_t n = pathOfDescriptor(handle.fd, path, sizeof path);
+    if (n < 0)
+        n = resolvePath(handle.path, handle.lastLinkFollowed, path);
+    if (n < 0) {
+        posixSetLastError(errno, nullptr);
+        return -1;
+    }
+    if (!namesObjectOf(path, handle.fd)) {
+        SetLastError(ERROR_BAD_PATHNAME);
+        return -1;
+    }
+    return n;
 }
 
 uint16_t u16(const unsigned char* p) {
@@ -107,24 +245,38 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD 
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    int flags = kQueryFlags;
-    if (flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT)
-        flags |= O_NOFOLLOW; // the link itself, never what it refers to
-    int fd = posixCalls.openat(AT_FDCWD, path, flags);
+    HandleRecord* record = nullptr;
+    for (HandleRecord& r : handles)
+        if (!r.inUse && !record)
+            record = &r;
+    if (!record) {
+        SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+        return INVALID_HANDLE_VALUE;
+    }
+    bool followLast = !(flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT);
+    // Without following, the handle is the link itself, never what it refers to.
+    int fd = posixCalls.openat(AT_FDCWD, path, kQueryFlags | (followLast ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         posixSetLastError(errno, path);
         return INVALID_HANDLE_VALUE;
     }
-    return handleOf(fd);
+    record->inUse = true;
+    record->lastLinkFollowed = followLast;
+    record->fd = fd;
+    memcpy(record->path, path, sizeof path);
+    return record;
 }
 
 DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR filePath, DWORD cchFilePath, DWORD) {
-    char resolved[4096];
-    ssize_t n = pathOfDescriptor(descriptorOf(file), resolved, sizeof resolved);
-    if (n < 0) {
-        posixSetLastError(errno, nullptr);
+    const HandleRecord* handle = recordOf(file);
+    if (!handle) {
+        SetLastError(ERROR_INVALID_HANDLE);
         return 0;
     }
+    char resolved[PATH_MAX];
+    ssize_t n = finalPathOf(*handle, resolved);
+    if (n < 0)
+        return 0;
     // A backslash here is part of a name (the separators are "/"): it goes out as the UTF-8 form
     // of U+F05C, which the code page's decoding turns into U+F05C, as for names of a listing.
     static const char kBackslash[] = "\xef\x81\x9c";
@@ -147,7 +299,13 @@ DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR filePath, DWORD cchFilePath, 
 }
 
 BOOL CloseHandle(HANDLE object) {
-    if (object == INVALID_HANDLE_VALUE || posixCalls.close(descriptorOf(object)) != 0) {
+    HandleRecord* handle = recordOf(object);
+    if (!handle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    handle->inUse = false;
+    if (posixCalls.close(handle->fd) != 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -155,7 +313,8 @@ BOOL CloseHandle(HANDLE object) {
 }
 
 BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
-    if (file == INVALID_HANDLE_VALUE || !information) {
+    const HandleRecord* handle = recordOf(file);
+    if (!handle || !information) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -164,7 +323,7 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION inform
     uint64_t links, size;
 #if defined(__linux__)
     struct statx stx;
-    if (posixCalls.statx(descriptorOf(file), "", AT_EMPTY_PATH,
+    if (posixCalls.statx(handle->fd, "", AT_EMPTY_PATH,
                          STATX_TYPE | STATX_MODE | STATX_INO | STATX_NLINK | STATX_SIZE,
                          &stx) != 0) {
         posixSetLastError(errno, nullptr);
@@ -174,7 +333,7 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION inform
     ino = stx.stx_ino, mode = stx.stx_mode, links = stx.stx_nlink, size = stx.stx_size;
 #else
     struct stat st;
-    if (fstat(descriptorOf(file), &st) != 0) {
+    if (fstat(handle->fd, &st) != 0) {
         posixSetLastError(errno, nullptr);
         return FALSE;
     }
@@ -204,11 +363,14 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD 
         SetLastError(ERROR_INVALID_REPARSE_DATA);
         return FALSE;
     }
-    char path[4096];
-    if (pathOfDescriptor(descriptorOf(device), path, sizeof path) < 0) {
-        posixSetLastError(errno, nullptr);
+    const HandleRecord* handle = recordOf(device);
+    if (!handle) {
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    char path[PATH_MAX];
+    if (finalPathOf(*handle, path) < 0)
+        return FALSE;
     // The empty directory gives way to a symbolic link at the same name.
     if (posixCalls.unlinkat(AT_FDCWD, path, AT_REMOVEDIR) != 0) {
         SetLastError(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : posixErrorNumber(errno));

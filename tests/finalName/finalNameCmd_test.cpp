@@ -155,6 +155,25 @@ TEST(FinalNameCommand, UnresolvablePathIsAnErrorWithNothingOnStandardOutput) {
     EXPECT_EQ(lines("ERROR-final-path, Path not found: " + deeper + "\n"), r.err);
 }
 
+// NUL is a device: Windows names no path for it, Wine one where a drive leads to the host's
+// root (Z:\dev\null) and otherwise a text that is no path. finalName prints a drive path or
+// nothing.
+TEST(FinalNameCommand, DeviceHasADrivePathOrNoFinalPath) {
+    if (!onWindows)
+        GTEST_SKIP() << "NUL is a device name on Windows only";
+    const ProcessResult r = finalName({"NUL"});
+    if (r.exitCode == 0) {
+        ASSERT_GE(r.out.size(), 3u);
+        EXPECT_TRUE(std::isalpha(static_cast<unsigned char>(r.out[0])) && r.out[1] == ':' &&
+                    r.out[2] == '\\')
+            << r.out;
+    } else {
+        EXPECT_EQ(2, r.exitCode);
+        EXPECT_EQ("", r.out);
+        EXPECT_EQ(0u, r.err.rfind("ERROR-final-path, ", 0)) << r.err;
+    }
+}
+
 TEST(FinalNameCommand, LinkIsResolvedToItsTarget) {
     if (!canMakeLinks())
         GTEST_SKIP() << "needs symbolic links, which the tests do not make under Wine";

@@ -6,6 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 using namespace testkit;
@@ -205,6 +210,45 @@ TEST(FinalNameInProcess, CharacterOutsideTheCodePageIsAnErrorNeverAWrongPath) {
                   "https://learn.microsoft.com/windows/win32/debug/system-error-codes--0-499-\n",
                   output.err());
     }
+}
+
+// What the kernel names an open object by is not always a path: "pipe:[N]" for a pipe,
+// "/x/gone (deleted)" for a directory removed while open. Such an object has no final path:
+// finalName says so (2, error 161) and prints nothing, and a comparison with that text never
+// matches. A name that only looks like the kernel's note is a path like any other.
+TEST(FinalNameInProcess, ObjectWithoutAPathHasNoFinalPath) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "reaches open objects through /proc/self/fd, which Linux has";
+#else
+    if (!fs::exists("/proc/self/fd"))
+        GTEST_SKIP() << "needs /proc/self/fd";
+    TempDir t;
+    int ends[2];
+    ASSERT_EQ(0, pipe(ends));
+    fs::create_directory(t / "gone");
+    const int gone = open((t / "gone").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_LE(0, gone);
+    fs::remove(t / "gone");
+    for (int fd : {ends[0], gone}) {
+        const std::string path = "/proc/self/fd/" + std::to_string(fd);
+        SCOPED_TRACE(fs::read_symlink(path));
+        std::wstring kernelText = wide(fs::read_symlink(path));
+        EXPECT_EQ(2, readCmpLink(widen(path).c_str(), kernelText.data(), MAX_PATH, 1, 'A', '/'));
+        const ProcessResult r = call(finalName_cmd, {path});
+        EXPECT_EQ(2, r.exitCode);
+        EXPECT_EQ("", r.out);
+        EXPECT_EQ("ERROR-final-path, Windows error: 161: " + path +
+                      ". See https://learn.microsoft.com/windows/win32/debug/"
+                      "system-error-codes--0-499-\n",
+                  r.err);
+    }
+    close(ends[0]);
+    close(ends[1]);
+    close(gone);
+
+    fs::create_directory(t / "x (deleted)");
+    EXPECT_EQ(wide(fs::canonical(t / "x (deleted)")), finalPathOf(t / "x (deleted)"));
+#endif
 }
 
 TEST(ReadCmpLink, LinksAreFollowedToTheEndOfTheChain) {

@@ -10,7 +10,15 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <functional>
+
+#if !defined(_WIN32)
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -488,6 +496,91 @@ TEST(MountDirInjected, RefusedRemovalsAndRefusedJunctionsChangeNothing) {
         EXPECT_EQ(row.message(f), r.err) << row.what;
         EXPECT_EQ("", safety::differences(before, safety::readTree(f.t.path()))) << row.what;
     }
+#endif
+}
+
+#if !defined(_WIN32)
+// What a forked child saw: "" when every check held, "skip: <why>" where it could not run, or
+// the failures, one a line.
+std::string inChildWithoutProc(const std::function<std::string()>& checks) {
+    int report[2];
+    if (pipe(report) != 0)
+        return std::string("pipe: ") + strerror(errno);
+    fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(report[0]);
+        std::string text;
+        // A mount namespace of its own, whose mounts never reach the host's, with an empty
+        // tmpfs where /proc was.
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
+            text =
+                std::string("skip: needs a mount namespace of its own (root): ") + strerror(errno);
+        else if (fs::exists("/proc/self/fd"))
+            text = "/proc/self/fd is still there";
+        else
+            text = checks();
+        const ssize_t written = write(report[1], text.data(), text.size());
+        _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 1);
+    }
+    close(report[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<size_t>(n));
+    close(report[0]);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
+        text += "\nthe child did not end normally";
+    return text;
+}
+#endif
+
+// Without /proc (a bare chroot, a sandbox) the POSIX layer resolves final paths itself, link by
+// link: finalName names the target of a link, also from a relative path, mountDir makes its link
+// and finds it right on a second run, and a missing path is still the only "File not found".
+TEST(MountDirCommand, WorksWithoutProc) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "/proc is Linux's";
+#else
+    TempDir t;
+    const fs::path base = fs::canonical(t.path());
+    fs::create_directories(base / "real" / "target");
+    linkDirectory(base / "real", base / "via");
+    linkDirectory("via/../real/target", base / "relative");
+    const std::string target = (base / "real" / "target").string();
+    const std::string text = inChildWithoutProc([&] {
+        std::string failures;
+        auto expect = [&](const char* what, int exitCode, const std::string& out,
+                          const ProcessResult& r) {
+            if (r.exitCode != exitCode || r.out != out)
+                failures += std::string(what) + ": exit " + std::to_string(r.exitCode) + ", [" +
+                            r.out + "], " + r.err + "\n";
+        };
+        expect("finalName via a link", 0, target,
+               call(finalName_cmd, {(base / "via" / "target").string()}));
+        expect("finalName via a relative link with ..", 0, target,
+               call(finalName_cmd, {(base / "relative").string() + "/"}));
+        {
+            CurrentDir cd(base / "via");
+            expect("finalName of a relative path", 0, target, call(finalName_cmd, {"target"}));
+        }
+        const std::string link = (base / "link").string();
+        expect("mountDir", 0, "", call(mountDirCmd, {link, target}));
+        expect("mountDir again: already right", 0, "", call(mountDirCmd, {link, target}));
+        expect("finalName of the new link", 0, target, call(finalName_cmd, {link}));
+        const ProcessResult missing = call(finalName_cmd, {(base / "missing").string()});
+        expect("finalName of a missing path", 3, "", missing);
+        if (missing.err.find("File not found") == std::string::npos)
+            failures += "missing path: " + missing.err;
+        return failures;
+    });
+    if (text.rfind("skip: ", 0) == 0)
+        GTEST_SKIP() << text.substr(6);
+    EXPECT_EQ("", text);
 #endif
 }
 

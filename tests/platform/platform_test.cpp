@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 
 #if !defined(_WIN32)
@@ -101,6 +102,42 @@ TEST(Platform, ConversionFitsAtMost260WideCharacters) {
     SetLastError(kStale);
     EXPECT_EQ(0, MultiByteToWideChar(CP_ACP, 0, tooLong.c_str(), -1, buffer, MAX_PATH));
     EXPECT_EQ(DWORD(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+}
+
+// The names Windows reads as devices wherever they stand, as its path parsing takes them apart:
+// the base name before the first dot or colon, blanks at its end dropped.
+TEST(Platform, DeviceNamesAsWindowsReadsThem) {
+    const std::pair<const wchar_t*, bool> cases[] = {
+        {L"nul", true},        {L"CON", true},        {L"aux.txt", true},   {L"Com1", true},
+        {L"prn.log", true},    {L"LPT9", true},       {L"com0", true},      {L"conin$", true},
+        {L"CONOUT$.x", true},  {L"nul .txt", true},   {L"com1..", true},    {L"con. ", true},
+        {L"aux:stream", true}, {L"nul.tar.gz", true}, {L"lpt\u00b9", true}, {L"PRN", true},
+        {L"", false},          {L"nu", false},        {L"nul_", false},     {L"nulx.txt", false},
+        {L"xnul", false},      {L"com", false},       {L"com10", false},    {L"comA", false},
+        {L"lpt\u00b4", false}, {L"conin", false},     {L".nul", false},     {L"n ul", false},
+    };
+    for (const auto& [name, device] : cases)
+        EXPECT_EQ(device, isDeviceName(name, static_cast<int>(wcslen(name)))) << fs::path(name);
+}
+
+// A final path that the commands print or compare is an absolute path of the platform's form.
+TEST(Platform, FinalPathsAreAbsolutePathsOfThePlatformsForm) {
+    const std::pair<const char*, bool> cases[] = {
+        {"C:\\Work", onWindows},
+        {"z:/x", onWindows},
+        {"UNC\\server\\share", onWindows},
+        {"/tmp/x", !onWindows},
+        {"unix\\dev\\null", false},
+        {"pipe:[12]", false},
+        {"anon_inode:[x]", false},
+        {"C:", false},
+        {"", false},
+    };
+    for (const auto& [text, absolute] : cases) {
+        SetLastError(kStale);
+        EXPECT_EQ(absolute, isAbsoluteFinalPath(text)) << text;
+        EXPECT_EQ(absolute ? kStale : DWORD(ERROR_BAD_PATHNAME), GetLastError()) << text;
+    }
 }
 
 // Full paths are made from the text and the current directory alone; the result uses the
@@ -255,6 +292,52 @@ TEST(PosixLayer, TextDecodesUtf8AndEscapesEveryInvalidByte) {
     char path[kPosixPathBytes + 1];
     ASSERT_TRUE(posixPath(L"a\\b/c\xf05c", path));
     EXPECT_EQ(std::string("a/b/c\\"), path);
+#endif
+}
+
+// Where /proc cannot name a descriptor the layer resolves the path the handle was opened with,
+// as the kernel does: a chain of 40 links (the kernel's limit) and ".." inside a link's text.
+// What it finds must be the open object itself: a directory moved away since has no final path.
+TEST(PosixLayer, FinalPathsWithoutProcResolveAsTheKernelDoes) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the POSIX layer's own rule";
+#else
+    TempDir t;
+    const fs::path base = fs::canonical(t.path());
+    fs::create_directories(base / "real" / "dir");
+    fs::create_directory_symlink("../real/dir", base / "real" / "up");
+    fs::create_directory_symlink(base / "real" / "up", base / "link0");
+    for (int i = 1; i < 39; ++i) // with "up", 40 links
+        fs::create_directory_symlink("link" + std::to_string(i - 1),
+                                     base / ("link" + std::to_string(i)));
+    PosixFaults noProc;
+    noProc.fail(PosixCall::readlinkat, 0, ENOENT,
+                [](const PosixCallArgs& call) { return strncmp(call.path, "/proc/", 6) == 0; });
+    auto finalPath = [](const fs::path& p, char(&buffer)[MAX_PATH]) {
+        HANDLE h = CreateFileW(wide(p).c_str(), 0, 7, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, h) << p;
+        DWORD n = GetFinalPathNameByHandleA(h, buffer, MAX_PATH, 0);
+        DWORD error = GetLastError();
+        CloseHandle(h);
+        SetLastError(error);
+        return n;
+    };
+    char buffer[MAX_PATH];
+    ASSERT_LT(0u, finalPath(base / "link38", buffer));
+    EXPECT_EQ((base / "real" / "dir").string(), buffer);
+
+    HANDLE h = CreateFileW(wide(base / "real" / "dir").c_str(), 0, 7, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    fs::rename(base / "real" / "dir", base / "real" / "moved");
+    SetLastError(kStale);
+    EXPECT_EQ(0u, GetFinalPathNameByHandleA(h, buffer, MAX_PATH, 0));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError()); // its path is gone
+    fs::create_directory(base / "real" / "dir");            // another directory under the old name
+    SetLastError(kStale);
+    EXPECT_EQ(0u, GetFinalPathNameByHandleA(h, buffer, MAX_PATH, 0));
+    EXPECT_EQ(DWORD(ERROR_BAD_PATHNAME), GetLastError());
+    CloseHandle(h);
 #endif
 }
 

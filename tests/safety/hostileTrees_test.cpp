@@ -101,15 +101,48 @@ std::string linkedAs(const char* name, const char* command, const std::vector<st
     return "";
 }
 
-std::string mountedInside(const std::vector<std::string>& call, Scene& s, Call& c) {
-    if (!s.bindMount(s.outside, s.tree / "mnt"))
-        return kNoMounts;
+// The call of a command on the tree: {command, options...}; mountDir gets the target too.
+void callOnTree(const std::vector<std::string>& call, Scene& s, Call& c) {
     c.command = call[0];
     c.args = {s.tree.string()};
     if (c.command == "mountDir")
         c.args.push_back(s.target.string());
     c.args.insert(c.args.end(), call.begin() + 1, call.end());
+}
+
+std::string mountedInside(const std::vector<std::string>& call, Scene& s, Call& c) {
+    if (!s.bindMount(s.outside, s.tree / "mnt"))
+        return kNoMounts;
+    callOnTree(call, s, c);
     return "";
+}
+
+// Files and directories with names that Windows reads as devices, in the tree and in a
+// sub-directory of it, made through their literal paths (as Windows itself makes such names).
+std::string devicesNamed(const std::vector<std::string>& call, Scene& s, Call& c) {
+    const char* const files[] = {"nul",  "con",    "aux.txt",  "COM1",   "prn.log",
+                                 "lpt1", "conin$", "nul .txt", "CONOUT$"};
+    for (const char* name : files)
+        writeFile(literal(s.tree / name), name);
+    fs::create_directories(literal(s.tree / "aux" / "nul"));
+    writeFile(literal(s.tree / "aux" / "nul" / "com9.log"), "deep");
+    fs::create_directory(literal(s.tree / "com1.."));
+    writeFile(literal(s.tree / "com1.." / "prn"), "prn");
+    // Each name stands as an entry of its own (never written into a device).
+    EXPECT_EQ(std::size(files) + 4, listNames(literal(s.tree)).size());
+    callOnTree(call, s, c);
+    return "";
+}
+
+// "" when exactly the names expected are left in the tree.
+std::string namesLeft(Scene& s, const std::vector<std::string>& expected) {
+    const std::vector<std::string> left = listNames(literal(s.tree));
+    if (left == expected)
+        return "";
+    std::string text = "left in the tree:";
+    for (const std::string& name : left)
+        text += " [" + name + "]";
+    return text;
 }
 
 std::string sep() {
@@ -140,6 +173,30 @@ const Row kRows[] = {
     {"link named like its sibling with a blank, prepFolder -D",
      [](Scene& s, Call& c) { return linkedAs("dir ", "prepFolder", {"-D"}, s, c); }, 0, 0,
      Unchanged::Outside},
+
+    // Names that Windows reads as devices ("nul" is the NUL device in any directory): entries so
+    // named, as a Linux tool or a case-sensitive folder leaves them, still go as themselves.
+    {"files and directories named as devices, prepFolder",
+     [](Scene& s, Call& c) { return devicesNamed({"prepFolder"}, s, c); }, 0, 0, Unchanged::Outside,
+     [](Scene& s) { return namesLeft(s, {}); }},
+    {"files and directories named as devices, prepFolder -D",
+     [](Scene& s, Call& c) {
+         return devicesNamed({"prepFolder", "-D"}, s, c);
+     },
+     0, 0, Unchanged::Outside,
+     [](Scene& s) {
+         return namesLeft(s, {"aux", "com1..", "dir"});
+     }},
+    {"files and directories named as devices, mountDir -F",
+     [](Scene& s, Call& c) {
+         return devicesNamed({"mountDir", "-F"}, s, c);
+     },
+     0, 1, Unchanged::Outside,
+     [](Scene& s) {
+         // Under Wine no junction can be set: the tree is gone all the same.
+         return fs::exists(literal(s.tree)) == !underWine() ? std::string()
+                                                            : std::string("the tree is to go");
+     }},
 
     // A mount point inside the tree goes as a link: never entered; rmdir refuses it (busy).
     {"bind mount inside, prepFolder",
