@@ -11,6 +11,7 @@ namespace {
 
 using namespace testkit;
 
+#if !defined(_WIN32)
 constexpr size_t kPathLimit = 260; // the platform's MAX_PATH, terminator included
 
 // A chain of directories "a" below top, as many as keep the path of the deepest one, spelled as
@@ -26,6 +27,7 @@ int makeDeepestTree(const fs::path& top, size_t spelledTop) {
     writeFile(deepest / "f", "deepest");
     return levels;
 }
+#endif
 
 TEST(SmallStack, DeepestTreeIsClearedWithA256KiBStack) {
 #if defined(_WIN32)

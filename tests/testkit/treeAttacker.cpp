@@ -4,12 +4,14 @@
 // there cannot make one, and MoveFileExW on a host link moves what it leads to). It is a program
 // of the leg's own kind, so that on Windows the share modes of the command's handles bind it.
 //
-//   treeAttacker <go> <stop> <count> <delay-us> <aside> <link-target|-> <place>...
+//   treeAttacker <go> <stop> <count> <delay-us> <files> <aside> <link-target|-> <place>...
 //
 // Waits until the file <go> exists, then <delay-us> microseconds, then keeps going over the
 // places until <stop> exists: a place that is still a plain directory is moved to <aside>/m<n>
-// (each place at most once), and on POSIX a link to <link-target> is put where a place is
-// missing. Writes the number of moves that took effect into <count> at the end.
+// (each place at most once) - with <files> above 0 only once one of its files f0 ... f<files-1>
+// is gone, that is while the command empties it - and on POSIX a link to <link-target> is put
+// where a place is missing. Writes the number of moves tried and of moves that took effect
+// into <count> at the end ("<tried> <moved>").
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -58,31 +60,41 @@ bool move(const std::string& from, const std::string& to) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 8) {
-        fputs("usage: treeAttacker <go> <stop> <count> <delay-us> <aside> <link-target|-> "
-              "<place>...\n",
+    if (argc < 9) {
+        fputs("usage: treeAttacker <go> <stop> <count> <delay-us> <files> <aside> "
+              "<link-target|-> <place>...\n",
               stderr);
         return 2;
     }
-    const std::string go = argv[1], stop = argv[2], count = argv[3], aside = argv[5];
-    const std::string linkTarget = argv[6];
+    const std::string go = argv[1], stop = argv[2], count = argv[3], aside = argv[6];
+    const std::string linkTarget = argv[7];
     const long delay = std::atol(argv[4]);
-    std::vector<std::string> places(argv + 7, argv + argc);
+    const int files = std::atoi(argv[5]);
+    std::vector<std::string> places(argv + 8, argv + argc);
+    // Whether the command has begun to empty place.
+    auto beingEmptied = [files](const std::string& place) {
+        for (int f = 0; f < files; ++f)
+            if (!exists(place + "/f" + std::to_string(f)))
+                return true;
+        return files == 0;
+    };
     std::vector<bool> moved(places.size(), false);
 
     while (!exists(go))
         std::this_thread::yield();
     std::this_thread::sleep_for(std::chrono::microseconds(delay));
-    long moves = 0;
+    long tries = 0, moves = 0;
     while (!exists(stop)) {
         bool changed = false;
         for (size_t i = 0; i < places.size(); ++i) {
             const std::string& place = places[i];
-            if (!moved[i] && isPlainDirectory(place) &&
-                move(place, aside + "/m" + std::to_string(moves))) {
-                moved[i] = true;
-                ++moves;
-                changed = true;
+            if (!moved[i] && isPlainDirectory(place) && beingEmptied(place)) {
+                ++tries;
+                if (move(place, aside + "/m" + std::to_string(moves))) {
+                    moved[i] = true;
+                    ++moves;
+                    changed = true;
+                }
             }
 #if !defined(_WIN32)
             if (linkTarget != "-" && !exists(place) &&
@@ -95,7 +107,7 @@ int main(int argc, char** argv) {
     }
     const std::string partial = count + ".part";
     if (FILE* out = fopen(partial.c_str(), "w")) {
-        fprintf(out, "%ld", moves);
+        fprintf(out, "%ld %ld", tries, moves);
         fclose(out);
         move(partial, count);
     }
