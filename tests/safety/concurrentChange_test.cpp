@@ -508,12 +508,15 @@ TEST_P(SafetyMovedOut, NothingOutsideIsLost) {
         const long delay =
             whileEmptied ? 0
                          : static_cast<long>(rng() % static_cast<unsigned>(cleanMicroseconds + 1));
-        const std::string files = whileEmptied ? std::to_string(kAttackedFiles) : "0";
+        // The name that the command deletes first in a directory, as the platform lists them.
+        std::string watch = "-";
+        if (whileEmptied)
+            watch = fs::directory_iterator(places.front())->path().filename().string();
         std::vector<std::string> attackerArgs = {(t / "go").string(),
                                                  (t / "stop").string(),
                                                  (t / "moves").string(),
                                                  std::to_string(delay),
-                                                 files,
+                                                 watch,
                                                  aside.string(),
                                                  onWindows ? "-" : outside.string()};
         attackerArgs.insert(attackerArgs.end(), places.begin(), places.end());

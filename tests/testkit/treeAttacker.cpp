@@ -4,12 +4,12 @@
 // there cannot make one, and MoveFileExW on a host link moves what it leads to). It is a program
 // of the leg's own kind, so that on Windows the share modes of the command's handles bind it.
 //
-//   treeAttacker <go> <stop> <count> <delay-us> <files> <aside> <link-target|-> <place>...
+//   treeAttacker <go> <stop> <count> <delay-us> <watch|-> <aside> <link-target|-> <place>...
 //
 // Waits until the file <go> exists, then <delay-us> microseconds, then keeps going over the
 // places until <stop> exists: a place that is still a plain directory is moved to <aside>/m<n>
-// (each place at most once) - with <files> above 0 only once one of its files f0 ... f<files-1>
-// is gone, that is while the command empties it - and on POSIX a link to <link-target> is put
+// (each place at most once) - given a name to watch, only once its entry of that name is gone,
+// that is while the command empties it - and on POSIX a link to <link-target> is put
 // where a place is missing. Writes the number of moves tried and of moves that took effect
 // into <count> at the end ("<tried> <moved>").
 #include <chrono>
@@ -28,6 +28,12 @@
 #endif
 
 namespace {
+
+#if defined(_WIN32)
+const std::string kSeparator = "\\";
+#else
+const std::string kSeparator = "/";
+#endif
 
 bool exists(const std::string& path) {
 #if defined(_WIN32)
@@ -49,9 +55,32 @@ bool isPlainDirectory(const std::string& path) {
 #endif
 }
 
+// Moves the directory from to to. On Windows through a handle of the directory, and only after
+// its final path has shown it to be the one at from: under Wine a host link put in meanwhile
+// would be followed (MoveFileExW moves what it leads to), and the attack must never move
+// anything outside the tree itself.
 bool move(const std::string& from, const std::string& to) {
 #if defined(_WIN32)
-    return MoveFileExA(from.c_str(), to.c_str(), 0) != 0;
+    HANDLE directory =
+        CreateFileA(from.c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (directory == INVALID_HANDLE_VALUE)
+        return false; // 32 while another program holds it without FILE_SHARE_DELETE
+    char final[1024];
+    DWORD n = GetFinalPathNameByHandleA(directory, final, sizeof final, 0);
+    bool same = n > 0 && n < sizeof final && n >= from.size() &&
+                _stricmp(final + n - from.size(), from.c_str()) == 0;
+    alignas(8) unsigned char buffer[sizeof(FILE_RENAME_INFO) + 2 * MAX_PATH];
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
+    int length = MultiByteToWideChar(CP_ACP, 0, to.c_str(), -1, rename->FileName, MAX_PATH);
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(length > 0 ? (length - 1) * 2 : 0);
+    bool moved = same && length > 0 &&
+                 SetFileInformationByHandle(directory, FileRenameInfo, rename, sizeof buffer);
+    CloseHandle(directory);
+    return moved;
 #else
     return rename(from.c_str(), to.c_str()) == 0;
 #endif
@@ -61,7 +90,7 @@ bool move(const std::string& from, const std::string& to) {
 
 int main(int argc, char** argv) {
     if (argc < 9) {
-        fputs("usage: treeAttacker <go> <stop> <count> <delay-us> <files> <aside> "
+        fputs("usage: treeAttacker <go> <stop> <count> <delay-us> <watch|-> <aside> "
               "<link-target|-> <place>...\n",
               stderr);
         return 2;
@@ -69,14 +98,11 @@ int main(int argc, char** argv) {
     const std::string go = argv[1], stop = argv[2], count = argv[3], aside = argv[6];
     const std::string linkTarget = argv[7];
     const long delay = std::atol(argv[4]);
-    const int files = std::atoi(argv[5]);
+    const std::string watch = argv[5];
     std::vector<std::string> places(argv + 8, argv + argc);
     // Whether the command has begun to empty place.
-    auto beingEmptied = [files](const std::string& place) {
-        for (int f = 0; f < files; ++f)
-            if (!exists(place + "/f" + std::to_string(f)))
-                return true;
-        return files == 0;
+    auto beingEmptied = [&watch](const std::string& place) {
+        return watch == "-" || !exists(place + kSeparator + watch);
     };
     std::vector<bool> moved(places.size(), false);
 
@@ -90,7 +116,7 @@ int main(int argc, char** argv) {
             const std::string& place = places[i];
             if (!moved[i] && isPlainDirectory(place) && beingEmptied(place)) {
                 ++tries;
-                if (move(place, aside + "/m" + std::to_string(moves))) {
+                if (move(place, aside + kSeparator + "m" + std::to_string(moves))) {
                     moved[i] = true;
                     ++moves;
                     changed = true;
@@ -109,7 +135,11 @@ int main(int argc, char** argv) {
     if (FILE* out = fopen(partial.c_str(), "w")) {
         fprintf(out, "%ld %ld", tries, moves);
         fclose(out);
-        move(partial, count);
+#if defined(_WIN32)
+        MoveFileExA(partial.c_str(), count.c_str(), 0);
+#else
+        rename(partial.c_str(), count.c_str());
+#endif
     }
     return 0;
 }
