@@ -174,8 +174,9 @@ int emptyDirectory(Walk& walk, wchar_t* path, int length, Opening opening, LONGL
     int prefixLength = length;
     if (!endsInSeparator)
         path[prefixLength++] = L'\\';
-    // The given path is opened as the listing of old spelled it, the separator included, so
-    // that its last name is never trimmed; an entry as itself.
+    // The given path is opened with the separator that its entries get, as a search pattern
+    // spells it, so that a trailing dot or blank of its last name is never trimmed; an entry as
+    // itself.
     path[opening == Opening::Entry ? length : prefixLength] = 0;
     HANDLE directory =
         CreateFileW(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
