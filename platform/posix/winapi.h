@@ -27,7 +27,8 @@ typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef unsigned char BYTE;
 
-union LARGE_INTEGER {
+// A union on Windows; only its 64-bit view is used.
+struct LARGE_INTEGER {
     LONGLONG QuadPart;
 };
 
