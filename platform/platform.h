@@ -5,6 +5,7 @@
 // from the runtime that differs between the two: writing a wide path into a message.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -167,6 +168,18 @@ inline bool isDeviceName(const wchar_t* name, int length) {
     return (startsAs("com", 3) || startsAs("lpt", 3)) &&
            ((digit >= L'0' && digit <= L'9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
 }
+
+// The bytes of the buffer through which a clean lists a directory by its handle, one buffer for
+// each directory level open at once. Windows fills it with as many entries as fit, so that a
+// directory of a few hundred entries takes a few calls; the POSIX layer gives one entry per call
+// out of its own buffer of the directory's raw entries, so room for one entry with the longest
+// name is enough there, and the stack of a deep clean stays small.
+#if defined(_WIN32)
+constexpr size_t kDirectoryListingBytes = 4096;
+#else
+constexpr size_t kDirectoryListingBytes =
+    offsetof(FILE_ID_BOTH_DIR_INFO, FileName) + MAX_PATH * sizeof(WCHAR);
+#endif
 
 // Writes one formatted message to stream in a single write. The conversions used by the
 // commands are %s, %ls, %d, %lu, %c and %%. A null string prints as "(null)". A wide string

@@ -24,8 +24,8 @@ int fail(int error, wchar_t* faultyPath, int capacity, const wchar_t* path) {
     return error;
 }
 
-bool isDotOrDotDot(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+bool isDotOrDotDot(const wchar_t* name, int length) {
+    return name[0] == L'.' && (length == 1 || (length == 2 && name[1] == L'.'));
 }
 
 bool endsInDotOrBlank(const wchar_t* name, int length) {
@@ -44,8 +44,8 @@ bool parsingAltersName(const wchar_t* name, int length) {
 // another entry ("x. " names "x", ".. " the parent); where it reserves device names, "nul" or
 // "aux.txt" would name a device. Such an entry is reached through the literal form of its full
 // path. False when that does not fit.
-bool pathOfEntry(const wchar_t* entryPath, int nameStart, int nameLength,
-                 wchar_t (&literal)[kPathCapacity], const wchar_t*& path) {
+bool pathOfEntry(wchar_t* entryPath, int nameStart, int nameLength,
+                 wchar_t (&literal)[kPathCapacity], wchar_t*& path) {
     path = entryPath;
     if (!parsingAltersName(entryPath + nameStart, nameLength))
         return true;
@@ -66,32 +66,105 @@ bool pathOfEntry(const wchar_t* entryPath, int nameStart, int nameLength,
     }
     if (length + nameLength > kPathCapacity - 1)
         return false;
-    wmemcpy(literal + length, entryPath + nameStart, static_cast<size_t>(nameLength) + 1);
+    // entryPath may be literal itself, the name already in place
+    wmemmove(literal + length, entryPath + nameStart, static_cast<size_t>(nameLength) + 1);
     path = literal;
     return true;
 }
 
-// Deletes one entry of a directory being cleaned, by the attributes of the entry itself. Reports
-// name the entry as entryPath spells it.
-int removeEntry(const wchar_t* entryPath, int nameStart, int nameLength, int keepDirs,
-                wchar_t* faultyPath, int faultyPathCapacity) {
+// One clean, shared by all its levels: the path of the entry being worked on, built in place
+// (each level puts a separator and a name behind its directory's path, and its caller takes them
+// off again), and the literal form of that path from the first level that needs one
+// (pathOfEntry). A level thus costs its listing buffer and a few numbers on the stack, never a
+// path buffer of its own.
+struct Walk {
+    wchar_t path[kPathCapacity];
     wchar_t literal[kPathCapacity];
-    const wchar_t* entry;
-    if (!pathOfEntry(entryPath, nameStart, nameLength, literal, entry))
-        return fail(ERROR_FILENAME_EXCED_RANGE, faultyPath, faultyPathCapacity, entryPath);
+    wchar_t* faultyPath;
+    int faultyPathCapacity;
+};
+
+// Writes path[0..length) as the faulty path; the text behind it stays.
+int failAt(int error, Walk& walk, wchar_t* path, int length) {
+    wchar_t kept = path[length];
+    path[length] = 0;
+    fail(error, walk.faultyPath, walk.faultyPathCapacity, path);
+    path[length] = kept;
+    return error;
+}
+
+// How a level opens its directory.
+enum class Opening {
+    Entry,          // an entry met inside the tree: the entry itself, never what a link leads to
+    GivenDirectory, // the given path, which showed a directory: the same, spelled as given
+    GivenLink,      // the given path, which showed a link (or nothing readable): where it leads
+};
+
+// Whether the directory open as directory is the one that its parent's listing showed with the
+// id listedId: told by the "." entry of its own first listing, which is the directory itself,
+// or, where that entry is missing or differs, by the identity the handle reports. 0 and -1 name
+// no identity (a file system without ids, or a layer that reaches every entry through its
+// parent's handle): nothing to compare then.
+bool isListedDirectory(HANDLE directory, const unsigned char* listing, LONGLONG listedId) {
+    if (listedId == 0 || listedId == -1)
+        return true;
+    const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(listing);
+    for (;;) {
+        if (entry->FileNameLength == sizeof(WCHAR) && entry->FileName[0] == L'.') {
+            if (entry->FileId.QuadPart == listedId)
+                return true;
+            break;
+        }
+        if (entry->NextEntryOffset == 0)
+            break;
+        entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
+            reinterpret_cast<const unsigned char*>(entry) + entry->NextEntryOffset);
+    }
+    FILE_ID_INFO id;
+    if (!GetFileInformationByHandleEx(directory, FileIdInfo, &id, sizeof id))
+        return false;
+    uint64_t low, high;
+    memcpy(&low, id.FileId.Identifier, sizeof low);
+    memcpy(&high, id.FileId.Identifier + sizeof low, sizeof high);
+    return high != 0 || low == static_cast<uint64_t>(listedId); // 128-bit ids are not compared
+}
+
+int emptyDirectory(Walk& walk, wchar_t* path, int length, Opening opening, LONGLONG listedId,
+                   int keepDirs);
+
+// Deletes one entry of a directory being cleaned, by the attributes of the entry itself; a plain
+// sub-directory is emptied, in the buffer that holds its path, and removed. Reports name the
+// entry as entryPath spells it.
+int removeEntry(Walk& walk, wchar_t* entryPath, int nameStart, int nameLength, LONGLONG listedId,
+                int keepDirs) {
+    wchar_t* entry;
+    if (!pathOfEntry(entryPath, nameStart, nameLength, walk.literal, entry))
+        return fail(ERROR_FILENAME_EXCED_RANGE, walk.faultyPath, walk.faultyPathCapacity,
+                    entryPath);
     DWORD attributes = GetFileAttributesW(entry);
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return fail(static_cast<int>(GetLastError()), faultyPath, faultyPathCapacity, entryPath);
+        return fail(static_cast<int>(GetLastError()), walk.faultyPath, walk.faultyPathCapacity,
+                    entryPath);
     bool isDirectory = attributes & FILE_ATTRIBUTE_DIRECTORY;
     bool isLink = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
     if (isDirectory && keepDirs)
         return 0; // directories and directory links stay, unentered
-    if (isDirectory && !isLink)
-        return removeDirTree(entry, 0, faultyPath, faultyPathCapacity);
+    if (isDirectory && !isLink) {
+        int length = entry == entryPath ? nameStart + nameLength : static_cast<int>(wcslen(entry));
+        int result = emptyDirectory(walk, entry, length, Opening::Entry, listedId, 0);
+        entry[length] = 0; // the level below wrote behind the name
+        if (result != 0)
+            return result;
+        if (!RemoveDirectoryW(entry))
+            return fail(static_cast<int>(GetLastError()), walk.faultyPath, walk.faultyPathCapacity,
+                        entry);
+        return 0;
+    }
     // A directory link goes as a link: its target and the target's content stay.
     BOOL removed = isDirectory ? RemoveDirectoryW(entry) : DeleteFileW(entry);
     if (!removed)
-        return fail(static_cast<int>(GetLastError()), faultyPath, faultyPathCapacity, entryPath);
+        return fail(static_cast<int>(GetLastError()), walk.faultyPath, walk.faultyPathCapacity,
+                    entryPath);
     return 0;
 }
 
@@ -191,6 +264,93 @@ PathKind whatIsAtPath(const wchar_t* path) {
     return PathKind::Unknown;
 }
 
+// Empties the directory at path[0..length), the buffer's text behind it free for its entries.
+// The directory is held open from its check until its content is gone, by a handle that lets no
+// other program delete or rename it (no FILE_SHARE_DELETE): with every level of the tree so
+// held, no path below the given directory can change while the clean works there. Before
+// anything inside is touched the handle must show a directory, no reparse point (unless the
+// given path is a link, whose target is cleaned) and the object that its parent's listing
+// showed; else the directory counts as one that cannot be listed.
+int emptyDirectory(Walk& walk, wchar_t* path, int length, Opening opening, LONGLONG listedId,
+                   int keepDirs) {
+    bool endsInSeparator = length > 0 && isSeparator(path[length - 1]);
+    if (length + (endsInSeparator ? 2 : 3) > kPathCapacity)
+        return failAt(ERROR_FILENAME_EXCED_RANGE, walk, path, length);
+    int prefixLength = length;
+    if (!endsInSeparator)
+        path[prefixLength++] = L'\\';
+    // The given path is opened with the separator that its entries get, as a search pattern
+    // spells it, so that a trailing dot or blank of its last name is never trimmed; an entry as
+    // itself.
+    path[opening == Opening::Entry ? length : prefixLength] = 0;
+    HANDLE directory =
+        CreateFileW(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS |
+                        (opening == Opening::GivenLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
+                    nullptr);
+    if (!endsInSeparator)
+        path[length] = L'\\';
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    bool held =
+        directory != INVALID_HANDLE_VALUE &&
+        GetFileInformationByHandleEx(directory, FileAttributeTagInfo, &tag, sizeof tag) &&
+        (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (opening == Opening::GivenLink || !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT));
+    // Whatever the reason, a directory that cannot be listed is reported with its search pattern.
+    path[prefixLength] = L'*';
+    path[prefixLength + 1] = 0;
+    if (!held) {
+        if (directory != INVALID_HANDLE_VALUE)
+            CloseHandle(directory);
+        return failAt(ERROR_FILE_NOT_FOUND, walk, path, prefixLength + 1);
+    }
+
+    alignas(8) unsigned char listing[kDirectoryListingBytes];
+    int result = 0;
+    for (bool first = true; result == 0; first = false) {
+        if (!GetFileInformationByHandleEx(directory, FileIdBothDirectoryInfo, listing,
+                                          sizeof listing)) {
+            DWORD error = GetLastError();
+            if (first)
+                result = failAt(ERROR_FILE_NOT_FOUND, walk, path, prefixLength + 1);
+            else if (error != ERROR_NO_MORE_FILES) // 18 is the end of the listing
+                result = failAt(static_cast<int>(error), walk, path, length);
+            break;
+        }
+        if (first && !isListedDirectory(directory, listing, listedId)) {
+            result = failAt(ERROR_FILE_NOT_FOUND, walk, path, prefixLength + 1);
+            break;
+        }
+        for (const unsigned char* at = listing; result == 0;) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+            const WCHAR* name = entry->FileName;
+            int nameLength = static_cast<int>(entry->FileNameLength / sizeof(WCHAR));
+            bool dots = isDotOrDotDot(name, nameLength);
+            if (!dots && prefixLength + nameLength > kPathCapacity - 1) {
+                // the name alone: the path it would make does not fit
+                if (walk.faultyPath && walk.faultyPathCapacity > 0) {
+                    int n = nameLength < walk.faultyPathCapacity - 1 ? nameLength
+                                                                     : walk.faultyPathCapacity - 1;
+                    wmemcpy(walk.faultyPath, name, static_cast<size_t>(n));
+                    walk.faultyPath[n] = 0;
+                }
+                result = ERROR_FILENAME_EXCED_RANGE;
+            } else if (!dots) {
+                wmemcpy(path + prefixLength, name, static_cast<size_t>(nameLength));
+                path[prefixLength + nameLength] = 0;
+                result = removeEntry(walk, path, prefixLength, nameLength, entry->FileId.QuadPart,
+                                     keepDirs);
+            }
+            if (entry->NextEntryOffset == 0)
+                break;
+            at += entry->NextEntryOffset;
+        }
+    }
+    CloseHandle(directory);
+    return result;
+}
+
 const char usageText[] =
     "\n"
     "prepFolder <dir-path> [-D]\n"
@@ -205,6 +365,27 @@ const char usageText[] =
     " The paths may use slash or backslash.\n"
     " returns 0 success, 1 if an error occurs, 2 for argument error .\n"
     " On error a proper english error message is written to stderr.\n";
+
+// Empties the given directory. A given link is followed, the directory it leads to cleaned (and
+// held), unless neverFollow: then a link there fails as a directory that cannot be listed.
+int cleanGivenDirectory(const wchar_t* path, int keepDirs, bool neverFollow, wchar_t* faultyPath,
+                        int faultyPathCapacity) {
+    // Only the directory bit is tested: unreadable attributes (all bits set) pass, and the
+    // listing below reports them.
+    DWORD attributes = GetFileAttributesW(path);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return fail(ERROR_DIRECTORY, faultyPath, faultyPathCapacity, path);
+    int length = static_cast<int>(wcslen(path));
+    if (length > kPathCapacity - 1)
+        return fail(ERROR_FILENAME_EXCED_RANGE, faultyPath, faultyPathCapacity, path);
+    Walk walk;
+    wmemcpy(walk.path, path, static_cast<size_t>(length) + 1);
+    walk.faultyPath = faultyPath;
+    walk.faultyPathCapacity = faultyPathCapacity;
+    bool link = !neverFollow && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    return emptyDirectory(walk, walk.path, length,
+                          link ? Opening::GivenLink : Opening::GivenDirectory, 0, keepDirs);
+}
 
 } // namespace
 
@@ -268,60 +449,15 @@ int createDir(const wchar_t* path, int replaceFile, wchar_t* faultyPath, int fau
 
 int cleanDirContent(const wchar_t* path, int keepDirs, wchar_t* faultyPath,
                     int faultyPathCapacity) {
-    // Only the directory bit is tested: unreadable attributes (all bits set) pass, and the
-    // enumeration below reports them.
-    if ((GetFileAttributesW(path) & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        return fail(ERROR_DIRECTORY, faultyPath, faultyPathCapacity, path);
-
-    int length = static_cast<int>(wcslen(path));
-    bool endsInSeparator = length > 0 && isSeparator(path[length - 1]);
-    if (length + (endsInSeparator ? 2 : 3) > kPathCapacity)
-        return fail(ERROR_FILENAME_EXCED_RANGE, faultyPath, faultyPathCapacity, path);
-
-    wchar_t pattern[kPathCapacity];
-    wmemcpy(pattern, path, static_cast<size_t>(length));
-    int prefixLength = length;
-    if (!endsInSeparator)
-        pattern[prefixLength++] = L'\\';
-    pattern[prefixLength] = L'*';
-    pattern[prefixLength + 1] = 0;
-
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW(pattern, &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return fail(ERROR_FILE_NOT_FOUND, faultyPath, faultyPathCapacity, pattern);
-
-    wchar_t entryPath[kPathCapacity];
-    wmemcpy(entryPath, pattern, static_cast<size_t>(prefixLength));
-    int result = 0;
-    for (BOOL more = TRUE; more; more = FindNextFileW(search, &entry)) {
-        const wchar_t* name = entry.cFileName;
-        if (isDotOrDotDot(name))
-            continue;
-        int nameLength = static_cast<int>(wcslen(name));
-        if (prefixLength + nameLength > kPathCapacity - 1) {
-            result = fail(ERROR_FILENAME_EXCED_RANGE, faultyPath, faultyPathCapacity, name);
-            break;
-        }
-        wmemcpy(entryPath + prefixLength, name, static_cast<size_t>(nameLength) + 1);
-        result = removeEntry(entryPath, prefixLength, nameLength, keepDirs, faultyPath,
-                             faultyPathCapacity);
-        if (result != 0)
-            break;
-    }
-    if (result == 0) { // the enumeration ended
-        DWORD error = GetLastError();
-        if (error != ERROR_NO_MORE_FILES)
-            result = fail(static_cast<int>(error), faultyPath, faultyPathCapacity, path);
-    }
-    FindClose(search);
-    return result;
+    return cleanGivenDirectory(path, keepDirs, false, faultyPath, faultyPathCapacity);
 }
 
 int removeDirTree(const wchar_t* path, int keepDirs, wchar_t* faultyPath, int faultyPathCapacity) {
     if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
         return fail(ERROR_FILE_NOT_FOUND, faultyPath, faultyPathCapacity, path);
-    int result = cleanDirContent(path, keepDirs, faultyPath, faultyPathCapacity);
+    // Its callers give it a directory that is no link: one that has turned into a link since is
+    // never followed.
+    int result = cleanGivenDirectory(path, keepDirs, true, faultyPath, faultyPathCapacity);
     if (result != 0)
         return result;
     if (!keepDirs && !RemoveDirectoryW(path))

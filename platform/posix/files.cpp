@@ -121,10 +121,7 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
     }
     if (at.listedMountRoot && S_ISDIR(info.mode))
         *at.listedMountRoot = info.mountRoot ? 1 : 0;
-    DWORD attributes = attributesOf(at, info);
-    if (at.dirfd == AT_FDCWD && attributes == FILE_ATTRIBUTE_DIRECTORY)
-        posixNoteCheckedDirectory(path, info.dev, info.ino);
-    return attributes;
+    return attributesOf(at, info);
 }
 
 BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {

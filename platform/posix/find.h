@@ -1,4 +1,4 @@
-// Calls on the entries of an open directory search.
+// Open directories, listed entry by entry, and calls on their entries.
 #pragma once
 
 #include "text.h"
@@ -20,15 +20,19 @@ struct PosixAt {
     signed char* listedMountRoot;
 };
 
-// Converts path for a call on it. Where path is a direct entry of the innermost open directory
-// search, only its name is converted and the call goes through that search's descriptor: one
-// name to convert and look up instead of the whole path, and the directory cannot be swapped for
-// a link underneath the search. Elsewhere the whole path, from AT_FDCWD. False, with the last
-// error ERROR_INVALID_NAME, when a character has no byte form.
+// Converts path for a call on it. Where path is a direct entry of the innermost open directory,
+// only its name is converted and the call goes through that directory's descriptor: one name to
+// convert and look up instead of the whole path, and the directory cannot be swapped for a link
+// underneath the search. Elsewhere the whole path, from AT_FDCWD. False, with the last error
+// ERROR_INVALID_NAME, when a character has no byte form.
 bool posixAt(LPCWSTR path, PosixPath& buffer, PosixAt& at);
 
-// Notes the directory that the attributes of a path of the caller's own (not an entry of a
-// search) have just shown to be a plain directory. A search opened later on that same path opens
-// it without following a link and checks that it is still this directory: a directory swapped
-// for a link in between fails the search, rather than have what the link leads to emptied.
-void posixNoteCheckedDirectory(const char* path, dev_t dev, ino_t ino);
+// Opens the directory at path for listing and makes it the innermost open directory: where path
+// is a direct entry of the innermost one, through its descriptor and never through a link; else
+// by the whole path, a link in its last component followed unless noFollow. The descriptor, or
+// -1 with the last error set.
+int posixOpenDirectory(LPCWSTR path, bool noFollow);
+// Closes fd where it is an open directory of posixOpenDirectory; false when it is none.
+bool posixCloseDirectory(int fd);
+// The next entry of the open directory fd, one per call (GetFileInformationByHandleEx).
+BOOL posixListNext(int fd, FILE_ID_BOTH_DIR_INFO* entry, DWORD size);

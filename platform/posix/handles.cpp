@@ -1,6 +1,7 @@
 // Handles of files and directories: opening for queries or for setting a junction, the final
 // path of an open handle, and the junction itself.
 #include "errors.h"
+#include "find.h"
 #include "syscalls.h"
 #include "text.h"
 #include "winapi.h"
@@ -12,6 +13,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/sysmacros.h>
+#endif
 #include <unistd.h>
 
 namespace {
@@ -33,6 +37,16 @@ HandleRecord* recordOf(const void* h) { // a HANDLE
         if (r.inUse && h == &r)
             return &r;
     return nullptr;
+}
+
+// A directory opened for listing is a handle of another kind: its descriptor plus one (so that no
+// valid handle is null), never the address of a record above.
+HANDLE handleOf(int fd) {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd) + 1);
+}
+int descriptorOf(HANDLE h) {
+    const HandleRecord* record = recordOf(h);
+    return record ? record->fd : static_cast<int>(reinterpret_cast<intptr_t>(h) - 1);
 }
 
 // Flags that open a path only to name it: no read or write right is needed.
@@ -238,12 +252,16 @@ bool mountPointTarget(const unsigned char* record, DWORD size,
 
 } // namespace
 
-HANDLE CreateFileW(LPCWSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
-                   DWORD flagsAndAttributes, HANDLE) {
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE) {
     char path[kPosixPathBytes + 1];
     if (!fileName || !posixPath(fileName, path) || creationDisposition != OPEN_EXISTING) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
+    }
+    if (desiredAccess & FILE_LIST_DIRECTORY) {
+        int fd = posixOpenDirectory(fileName, flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT);
+        return fd < 0 ? INVALID_HANDLE_VALUE : handleOf(fd);
     }
     HandleRecord* record = nullptr;
     for (HandleRecord& r : handles)
@@ -301,6 +319,8 @@ DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR filePath, DWORD cchFilePath, 
 BOOL CloseHandle(HANDLE object) {
     HandleRecord* handle = recordOf(object);
     if (!handle) {
+        if (object != INVALID_HANDLE_VALUE && posixCloseDirectory(descriptorOf(object)))
+            return TRUE;
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -349,6 +369,69 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION inform
     information->nNumberOfLinks = static_cast<DWORD>(links);
     information->nFileIndexHigh = static_cast<DWORD>(ino >> 32);
     information->nFileIndexLow = static_cast<DWORD>(ino);
+    return TRUE;
+}
+
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass,
+                                  LPVOID information, DWORD bufferSize) {
+    if (file == INVALID_HANDLE_VALUE || !information) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    int fd = descriptorOf(file);
+    if (informationClass == FileIdBothDirectoryInfo)
+        return posixListNext(fd, static_cast<FILE_ID_BOTH_DIR_INFO*>(information), bufferSize);
+    bool tag = informationClass == FileAttributeTagInfo;
+    if ((!tag && informationClass != FileIdInfo) ||
+        bufferSize < (tag ? sizeof(FILE_ATTRIBUTE_TAG_INFO) : sizeof(FILE_ID_INFO))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    uint64_t dev, ino;
+    mode_t mode;
+    bool mountRoot;
+#if defined(__linux__)
+    struct statx stx;
+    if (posixCalls.statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO, &stx) != 0) {
+        posixSetLastError(errno, nullptr);
+        return FALSE;
+    }
+    dev = (uint64_t(stx.stx_dev_major) << 32) | stx.stx_dev_minor;
+    ino = stx.stx_ino, mode = stx.stx_mode;
+    if (!tag || !S_ISDIR(mode)) {
+        mountRoot = false;
+    } else if (stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) {
+        mountRoot = (stx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    } else {
+        struct stat parent; // where the kernel cannot say: a parent on another device
+        mountRoot = posixCalls.fstatat(fd, "..", &parent, 0) == 0 &&
+                    parent.st_dev != makedev(stx.stx_dev_major, stx.stx_dev_minor);
+    }
+#else
+    struct stat st, parent;
+    if (fstat(fd, &st) != 0) {
+        posixSetLastError(errno, nullptr);
+        return FALSE;
+    }
+    dev = static_cast<uint64_t>(st.st_dev), ino = st.st_ino, mode = st.st_mode;
+    mountRoot = tag && S_ISDIR(mode) && posixCalls.fstatat(fd, "..", &parent, 0) == 0 &&
+                parent.st_dev != st.st_dev;
+#endif
+    if (tag) {
+        // A mounted folder is a reparse point on Windows.
+        auto* out = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(information);
+        out->FileAttributes = S_ISDIR(mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+        out->ReparseTag = 0;
+        if (mountRoot) {
+            out->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+            out->ReparseTag = IO_REPARSE_TAG_MOUNT_POINT;
+        }
+    } else {
+        auto* out = static_cast<FILE_ID_INFO*>(information);
+        out->VolumeSerialNumber = dev;
+        memset(out->FileId.Identifier, 0, sizeof out->FileId.Identifier);
+        memcpy(out->FileId.Identifier, &ino, sizeof ino); // little-endian, as on Windows
+    }
     return TRUE;
 }
 

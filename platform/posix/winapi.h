@@ -23,6 +23,14 @@ typedef void* LPVOID;
 typedef DWORD* LPDWORD;
 typedef void* LPSECURITY_ATTRIBUTES;
 typedef void* LPOVERLAPPED;
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
+typedef unsigned char BYTE;
+
+// A union on Windows; only its 64-bit view is used.
+struct LARGE_INTEGER {
+    LONGLONG QuadPart;
+};
 
 #define TRUE 1
 #define FALSE 0
@@ -35,6 +43,8 @@ typedef void* LPOVERLAPPED;
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
 
+#define FILE_LIST_DIRECTORY 0x00000001
+#define FILE_READ_ATTRIBUTES 0x00000080
 #define GENERIC_WRITE 0x40000000
 #define FILE_SHARE_READ 0x00000001
 #define FILE_SHARE_WRITE 0x00000002
@@ -70,6 +80,7 @@ typedef void* LPOVERLAPPED;
 #define ERROR_DIR_NOT_EMPTY 145
 #define ERROR_BAD_PATHNAME 161
 #define ERROR_ALREADY_EXISTS 183
+#define ERROR_MORE_DATA 234
 #define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_DIRECTORY 267
 #define ERROR_IO_DEVICE 1117
@@ -102,6 +113,39 @@ struct BY_HANDLE_FILE_INFORMATION {
 };
 typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
 
+// What GetFileInformationByHandleEx tells, with the numbers Windows gives the classes.
+enum FILE_INFO_BY_HANDLE_CLASS {
+    FileAttributeTagInfo = 9,
+    FileIdBothDirectoryInfo = 10,
+    FileIdInfo = 18,
+};
+
+struct FILE_ATTRIBUTE_TAG_INFO {
+    DWORD FileAttributes;
+    DWORD ReparseTag;
+};
+
+struct FILE_ID_128 {
+    BYTE Identifier[16];
+};
+
+struct FILE_ID_INFO {
+    ULONGLONG VolumeSerialNumber;
+    FILE_ID_128 FileId;
+};
+
+// One entry of a directory listed through its handle; the members the commands read.
+struct FILE_ID_BOTH_DIR_INFO {
+    DWORD NextEntryOffset; // always 0 here: one entry per call
+    DWORD FileAttributes;  // always 0 here: callers read attributes by path
+    DWORD FileNameLength;  // in bytes, without a terminator
+    // Always 0 here, which names no identity: an entry is reached through its parent's
+    // descriptor, never through a link, and the inode that a directory read gives can differ
+    // from the one stat gives (overlay file systems).
+    LARGE_INTEGER FileId;
+    WCHAR FileName[1];
+};
+
 DWORD GetLastError();
 void SetLastError(DWORD error);
 
@@ -132,7 +176,10 @@ BOOL FindClose(HANDLE findFile);
 DWORD GetFullPathNameW(LPCWSTR fileName, DWORD bufferLength, LPWSTR buffer, LPWSTR* filePart);
 
 // Access 0 opens for queries with links followed; FILE_FLAG_OPEN_REPARSE_POINT opens the path
-// itself, which must be a directory.
+// itself, which must be a directory. With FILE_LIST_DIRECTORY access a directory is opened to be
+// listed (GetFileInformationByHandleEx): a direct entry of the directory opened so last and still
+// open is opened through that one's descriptor, as the calls by path reach it; the share mode
+// needs no emulation, since a descriptor keeps its object whatever happens to the name.
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
                    LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
                    DWORD flagsAndAttributes, HANDLE templateFile);
@@ -142,6 +189,13 @@ BOOL CloseHandle(HANDLE object);
 // The identity of the open object: the volume serial number from the device, the file index from
 // the inode; the directory bit and the number of links. No times.
 BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
+// FileIdBothDirectoryInfo: the next entry of a directory opened for listing, one per call, "."
+// and ".." included (a backslash in a name showing as U+F05C); the end is ERROR_NO_MORE_FILES,
+// too small a buffer ERROR_MORE_DATA (the entry stays for the next call).
+// FileAttributeTagInfo: the directory bit, and the reparse bit (with the mount-point tag) for a
+// mount root. FileIdInfo: the device and the inode.
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass,
+                                  LPVOID information, DWORD bufferSize);
 // FSCTL_SET_REPARSE_POINT with a mount-point record: the empty directory of the handle becomes a
 // symbolic link to the record's print name; a directory with content gives 145.
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,

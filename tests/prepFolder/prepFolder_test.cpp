@@ -508,8 +508,9 @@ TEST(InjectedFault, EnumerationEndingWithAnotherNumberIsReportedWithTheDirectory
 // nothing beside the tree is touched. The calls are counted as the layer makes them today:
 //   createDir d/new/leaf:        statx fstatat statx fstatat statx fstatat statx mkdirat mkdirat
 //   createDir d/a/file (a file): statx unlinkat statx fstatat statx mkdirat
-//   cleanDirContent d:           statx openat statx readdir statx openat readdir unlinkat readdir
-//                                close unlinkat readdir close
+//   cleanDirContent d:           statx openat statx readdir statx openat statx readdir unlinkat
+//                                readdir close unlinkat readdir close
+// (each directory opened is checked through its descriptor with a statx of its own).
 //   removeDirTree d:             statx, then as cleanDirContent, then unlinkat d
 #if !defined(_WIN32)
 enum class Operation { CreateDir, ReplaceFile, CleanDirContent, RemoveDirTree };
@@ -588,6 +589,7 @@ TEST(InjectedFault, EachCallFailingInTurnStopsOrIsGotOverAndTouchesNothingElse) 
         {CleanDirContent, readdir, 1, EIO, ERROR_FILE_NOT_FOUND, L"/d\\*", untouched},
         {CleanDirContent, statx, 3, EIO, ERROR_IO_DEVICE, L"/d\\a", untouched},
         {CleanDirContent, openat, 2, EMFILE, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
+        {CleanDirContent, statx, 4, EIO, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
         {CleanDirContent, readdir, 2, EIO, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
         {CleanDirContent, unlinkat, 1, EBUSY, ERROR_SHARING_VIOLATION, L"/d\\a\\file", untouched},
         {CleanDirContent, readdir, 3, EIO, ERROR_IO_DEVICE, L"/d\\a", fileGone},
@@ -602,6 +604,7 @@ TEST(InjectedFault, EachCallFailingInTurnStopsOrIsGotOverAndTouchesNothingElse) 
         {RemoveDirTree, readdir, 1, EIO, ERROR_FILE_NOT_FOUND, L"/d\\*", untouched},
         {RemoveDirTree, statx, 4, EIO, ERROR_IO_DEVICE, L"/d\\a", untouched},
         {RemoveDirTree, openat, 2, EMFILE, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
+        {RemoveDirTree, statx, 5, EIO, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
         {RemoveDirTree, readdir, 2, EIO, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
         {RemoveDirTree, unlinkat, 1, EBUSY, ERROR_SHARING_VIOLATION, L"/d\\a\\file", untouched},
         {RemoveDirTree, readdir, 3, EIO, ERROR_IO_DEVICE, L"/d\\a", fileGone},
