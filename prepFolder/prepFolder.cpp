@@ -174,7 +174,7 @@ int cleanDirContent(const wchar_t* path, int keepDirs, wchar_t* faultyPath,
     wmemcpy(pattern, path, static_cast<size_t>(length));
     int prefixLength = length;
     if (!endsInSeparator)
-        pattern[prefixLength++] = L'\\';
+        pattern[prefixLength++] = kPathSeparator;
     pattern[prefixLength] = L'*';
     pattern[prefixLength + 1] = 0;
 
