@@ -38,11 +38,11 @@ fs::path pathOfLength(const fs::path& base, size_t length) {
     return p;
 }
 
-// full as the operations spell an entry below base: joined with backslashes.
+// full as the operations spell an entry below base: joined with the platform's separator.
 std::wstring entryBelow(const fs::path& base, const fs::path& full) {
     std::wstring joined = wide(base);
     for (const fs::path& part : fs::relative(full, base))
-        joined += L"\\" + wide(part);
+        joined += (onWindows ? L"\\" : L"/") + wide(part);
     return joined;
 }
 
@@ -359,7 +359,7 @@ TEST(CleanDirContent, ReadOnlyFileDeepInsideStopsTheCleaningOnWindows) {
     size_t handlesBefore = openHandles();
     Faulty f;
     EXPECT_EQ(ERROR_ACCESS_DENIED, cleanDirContent(wide(t / "d").c_str(), 0, f.path, MAX_PATH));
-    EXPECT_EQ(wide(t / "d") + L"\\a\\b\\c\\locked", f.str());
+    EXPECT_EQ(wide(t / "d") + L"/a/b/c/locked", f.str());
     EXPECT_EQ("kept", readFile(t / "d" / "a" / "b" / "c" / "locked"));
     EXPECT_EQ(handlesBefore, openHandles());
 }
@@ -443,7 +443,7 @@ TEST(InjectedFault, RefusedDeletionDeepInsideStopsTheCleaning) {
     size_t handlesBefore = openHandles();
     Faulty f;
     EXPECT_EQ(ERROR_ACCESS_DENIED, cleanDirContent(wide(t / "d").c_str(), 0, f.path, MAX_PATH));
-    EXPECT_EQ(wide(t / "d") + L"\\a\\b\\c\\locked", f.str());
+    EXPECT_EQ(wide(t / "d") + L"/a/b/c/locked", f.str());
     EXPECT_EQ("kept", readFile(t / "d" / "a" / "b" / "c" / "locked"));
     EXPECT_EQ(handlesBefore, openHandles());
 
