@@ -7,8 +7,9 @@
 # rules and checks the licence, then copies each command alone into an empty directory and runs
 # it from there: its usage text with the version, and one real run. A project is then built
 # against the unpacked Linux package through find_package(treeprep). The binaries must be
-# stripped; the .exe must import KERNEL32.dll and msvcrt.dll only and stay under 150 KiB. Every
-# relative link of the shipped pages must lead to a file of the package.
+# stripped; the .exe must import KERNEL32.dll and msvcrt.dll only and stay under 150 KiB, the
+# Linux commands need libc.so.6 only. Every relative link of the shipped pages must lead to a
+# file of the package.
 cmake_minimum_required(VERSION 3.25)
 
 string(RANDOM LENGTH 10 suffix)
@@ -177,11 +178,19 @@ foreach(command prepFolder mountDir finalName)
   if(NOT result EQUAL 0 OR NOT symbols MATCHES "no symbols")
     fail("${command}${exe} is not stripped (${OBJDUMP} -t: ${result})")
   endif()
+  execute_process(COMMAND "${OBJDUMP}" -p "${binary}" OUTPUT_VARIABLE headers)
   if(KIND STREQUAL "windows")
-    execute_process(COMMAND "${OBJDUMP}" -p "${binary}" OUTPUT_VARIABLE headers)
     string(REGEX MATCHALL "DLL Name: [^\r\n]*" imports "${headers}")
     if(NOT imports STREQUAL "DLL Name: KERNEL32.dll;DLL Name: msvcrt.dll")
       fail("${command}.exe imports: ${imports}")
+    endif()
+  else()
+    # The C library, linked dynamically, and nothing else: no C++ runtime, and no glibc linked
+    # in, which would bind the package to LGPL's relinking terms.
+    string(REGEX MATCHALL "NEEDED +[^\r\n]*" needed "${headers}")
+    string(REGEX REPLACE "NEEDED +" "" needed "${needed}")
+    if(NOT needed STREQUAL "libc.so.6")
+      fail("${command} needs the shared libraries '${needed}', expected libc.so.6 alone")
     endif()
   endif()
 
