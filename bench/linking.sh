@@ -51,12 +51,4 @@ hyperfine -N --warmup 100 --runs "$RUNS" --style basic --export-json "$work/link
     -n "static program that does nothing" "$work/nothing-static" \
     -n "dynamic program that does nothing" "$work/nothing-dynamic" \
     "${arguments[@]}" >/dev/null
-python3 - "$work/linking.json" <<'PY'
-import json, sys
-results = json.load(open(sys.argv[1]))["results"]
-base = results[0]["median"]
-print("| command | median | ratio to the static program that does nothing |")
-print("|---|---:|---:|")
-for r in results:
-    print(f"| {r['command']} | {r['median'] * 1e3:.3f} ms | {r['median'] / base:.2f}× |")
-PY
+python3 "$ROOT/bench/ratios-table.py" "$work/linking.json"
