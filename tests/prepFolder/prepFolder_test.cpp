@@ -359,7 +359,7 @@ TEST(CleanDirContent, ReadOnlyFileDeepInsideStopsTheCleaningOnWindows) {
     size_t handlesBefore = openHandles();
     Faulty f;
     EXPECT_EQ(ERROR_ACCESS_DENIED, cleanDirContent(wide(t / "d").c_str(), 0, f.path, MAX_PATH));
-    EXPECT_EQ(wide(t / "d") + L"/a/b/c/locked", f.str());
+    EXPECT_EQ(wide(t / "d") + L"\\a\\b\\c\\locked", f.str());
     EXPECT_EQ("kept", readFile(t / "d" / "a" / "b" / "c" / "locked"));
     EXPECT_EQ(handlesBefore, openHandles());
 }
