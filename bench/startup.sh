@@ -20,12 +20,4 @@ hyperfine -N --warmup 100 --runs 2000 --style basic --export-json "$work/startup
     -n "finalName $work" "$BIN/finalName $work" \
     -n "mountDir $work $work (already right)" "$BIN/mountDir $work $work" \
     -n "prepFolder on an empty directory" "$BIN/prepFolder $work/empty" >/dev/null
-python3 - "$work/startup.json" <<'PY'
-import json, sys
-results = json.load(open(sys.argv[1]))["results"]
-base = results[0]["median"]
-print("| command | median | ratio to the static program that does nothing |")
-print("|---|---:|---:|")
-for r in results:
-    print(f"| {r['command']} | {r['median'] * 1e3:.3f} ms | {r['median'] / base:.2f}× |")
-PY
+python3 "$ROOT/bench/ratios-table.py" "$work/startup.json"

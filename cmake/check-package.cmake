@@ -6,20 +6,33 @@
 # Unpacks the package into a directory of its own, compares its files with the installation
 # rules and checks the licence, then copies each command alone into an empty directory and runs
 # it from there: its usage text with the version, and one real run. A project is then built
-# against the unpacked Linux package through find_package(treeprep). The binaries must be stripped; the .exe must
-# import KERNEL32.dll and msvcrt.dll only and stay under 150 KiB.
+# against the unpacked Linux package through find_package(treeprep). The binaries must be
+# stripped; the .exe must import KERNEL32.dll and msvcrt.dll only and stay under 150 KiB, the
+# Linux commands need libc.so.6 only. Every relative link of the shipped pages must lead to a
+# file of the package.
 cmake_minimum_required(VERSION 3.25)
-
-if(RUNNER)
-  # wine-run.sh keeps Wine's background services off the pipes that execute_process reads.
-  set(RUNNER "${CMAKE_CURRENT_LIST_DIR}/wine-run.sh" "${RUNNER}")
-endif()
 
 string(RANDOM LENGTH 10 suffix)
 set(work "${CMAKE_CURRENT_BINARY_DIR}/check-package-${KIND}-${suffix}")
 
-function(fail text)
+if(RUNNER)
+  # wine-run.sh keeps Wine's background services off the pipes that execute_process reads. The
+  # .exe run in a Wine prefix that was never used, as on a machine where Wine never ran: the
+  # runner has to prepare it. Its Wine server is ended before the prefix is removed.
+  set(RUNNER "${CMAKE_CURRENT_LIST_DIR}/wine-run.sh" "${RUNNER}")
+  set(ENV{WINEPREFIX} "${work}/wine-prefix")
+  find_program(WINESERVER NAMES wineserver)
+endif()
+
+function(cleanUp)
+  if(RUNNER AND WINESERVER AND EXISTS "${work}/wine-prefix")
+    execute_process(COMMAND "${WINESERVER}" -k OUTPUT_QUIET ERROR_QUIET)
+  endif()
   file(REMOVE_RECURSE "${work}")
+endfunction()
+
+function(fail text)
+  cleanUp()
   message(FATAL_ERROR "${text}")
 endfunction()
 
@@ -49,19 +62,17 @@ if(NOT result EQUAL 0)
 endif()
 
 # Exactly the files of the layout. Windows: one folder with the .exe, README.txt and LICENSE.txt
-# (CRLF) at its top, docs/, examples/ (no POSIX script) and the CMake package in cmake/. Linux: the
-# prefix layout, with the man pages and the CMake package, and no batch file.
+# (CRLF) at its top, docs/, examples/ and the CMake package in cmake/. Linux: the prefix layout,
+# with the man pages and the CMake package.
 if(KIND STREQUAL "windows")
   set(bindir "${top}")
   set(docdir "${top}")
   set(cmakedir "${top}/cmake")
-  set(otherExamples "posix/")
   set(expected "${top}/README.txt" "${top}/LICENSE.txt")
 else()
   set(bindir "${top}/bin")
   set(docdir "${top}/share/doc/treeprep")
   set(cmakedir "${top}/lib/cmake/treeprep")
-  set(otherExamples "windows/")
   set(expected "${docdir}/README.md" "${docdir}/LICENSE")
   foreach(command prepFolder mountDir finalName)
     list(APPEND expected "${top}/share/man/man1/${command}.1")
@@ -81,9 +92,7 @@ endforeach()
 file(GLOB_RECURSE examples LIST_DIRECTORIES false RELATIVE "${EXAMPLES}" "${EXAMPLES}/*")
 list(REMOVE_ITEM examples ".gitattributes")
 foreach(example IN LISTS examples)
-  if(NOT example MATCHES "^${otherExamples}")
-    list(APPEND expected "${docdir}/examples/${example}")
-  endif()
+  list(APPEND expected "${docdir}/examples/${example}")
 endforeach()
 file(GLOB_RECURSE found LIST_DIRECTORIES false RELATIVE "${work}/unpacked" "${work}/unpacked/*")
 list(SORT expected)
@@ -92,6 +101,46 @@ if(NOT found STREQUAL expected)
   string(REPLACE ";" "\n  " found "${found}")
   string(REPLACE ";" "\n  " expected "${expected}")
   fail("files of ${archive}:\n  ${found}\nexpected:\n  ${expected}")
+endif()
+
+# Every relative link of a shipped page leads to a file of this package: the target of each
+# Markdown link "](...)" of a page (without its "#anchor"), and each path that README.txt names below the
+# folder ("docs\\prepFolder.md", "examples\\windows\\prepare.bat").
+file(GLOB_RECURSE texts LIST_DIRECTORIES false "${work}/unpacked/*.md" "${work}/unpacked/*/README.txt")
+set(deadLinks "")
+foreach(text IN LISTS texts)
+  file(READ "${text}" content)
+  # Brackets and semicolons would split or join the items of a CMake list.
+  string(REPLACE ";" " " content "${content}")
+  string(REPLACE "[" "{" content "${content}")
+  string(REPLACE "]" "}" content "${content}")
+  get_filename_component(dir "${text}" DIRECTORY)
+  string(REGEX MATCHALL "}\\([^)# ]*[)#]" links "${content}")
+  set(targets "")
+  foreach(link IN LISTS links)
+    string(REGEX REPLACE "^}\\((.*).$" "\\1" link "${link}")
+    if(NOT link STREQUAL "" AND NOT link MATCHES "^[a-z]+:")
+      list(APPEND targets "${link}")
+    endif()
+  endforeach()
+  if(text MATCHES "/README\\.txt$")
+    string(REGEX MATCHALL "(docs|examples|cmake)\\\\[A-Za-z0-9_.\\\\-]*" named "${content}")
+    foreach(path IN LISTS named)
+      string(REPLACE "\\" "/" path "${path}")
+      list(APPEND targets "${path}")
+    endforeach()
+  endif()
+  foreach(target IN LISTS targets)
+    get_filename_component(resolved "${target}" ABSOLUTE BASE_DIR "${dir}")
+    string(FIND "${resolved}/" "${work}/unpacked/${top}/" inside)
+    if(NOT inside EQUAL 0 OR NOT EXISTS "${resolved}")
+      file(RELATIVE_PATH shown "${work}/unpacked" "${text}")
+      string(APPEND deadLinks "\n  ${shown}: ${target}")
+    endif()
+  endforeach()
+endforeach()
+if(NOT deadLinks STREQUAL "")
+  fail("links of ${archive} that lead to no file in it:${deadLinks}")
 endif()
 
 # The licence as it stands in the sources; the Windows text files with CRLF line ends only.
@@ -129,11 +178,19 @@ foreach(command prepFolder mountDir finalName)
   if(NOT result EQUAL 0 OR NOT symbols MATCHES "no symbols")
     fail("${command}${exe} is not stripped (${OBJDUMP} -t: ${result})")
   endif()
+  execute_process(COMMAND "${OBJDUMP}" -p "${binary}" OUTPUT_VARIABLE headers)
   if(KIND STREQUAL "windows")
-    execute_process(COMMAND "${OBJDUMP}" -p "${binary}" OUTPUT_VARIABLE headers)
     string(REGEX MATCHALL "DLL Name: [^\r\n]*" imports "${headers}")
     if(NOT imports STREQUAL "DLL Name: KERNEL32.dll;DLL Name: msvcrt.dll")
       fail("${command}.exe imports: ${imports}")
+    endif()
+  else()
+    # The C library, linked dynamically, and nothing else: no C++ runtime, and no glibc linked
+    # in, which would bind the package to LGPL's relinking terms.
+    string(REGEX MATCHALL "NEEDED +[^\r\n]*" needed "${headers}")
+    string(REGEX REPLACE "NEEDED +" "" needed "${needed}")
+    if(NOT needed STREQUAL "libc.so.6")
+      fail("${command} needs the shared libraries '${needed}', expected libc.so.6 alone")
     endif()
   endif()
 
@@ -208,4 +265,4 @@ if(KIND STREQUAL "linux")
   message("${out}")
 endif()
 
-file(REMOVE_RECURSE "${work}")
+cleanUp()

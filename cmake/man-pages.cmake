@@ -7,6 +7,7 @@ foreach(command IN LISTS TREEPREP_COMMANDS)
     OUTPUT ${page}
     COMMAND ${CMAKE_COMMAND} -DINPUT=${PROJECT_SOURCE_DIR}/docs/${command}.md -DOUTPUT=${page}
             -DVERSION=${PROJECT_VERSION} "-DCOMMANDS=${TREEPREP_COMMANDS}"
+            -DDOCDIR=${CMAKE_INSTALL_DOCDIR}
             -P ${CMAKE_CURRENT_LIST_DIR}/md-to-man.cmake
     DEPENDS ${PROJECT_SOURCE_DIR}/docs/${command}.md ${CMAKE_CURRENT_LIST_DIR}/md-to-man.cmake
     COMMENT "Man page ${command}.1 from docs/${command}.md"

@@ -2,6 +2,7 @@
 #   INPUT    docs/<command>.md                OUTPUT   <command>.1
 #   VERSION  the project version              COMMANDS the commands (links to their pages
 #                                                       become "<command>(1)")
+#   DOCDIR   where the README and docs/ are installed, below the prefix (share/doc/treeprep)
 # It reads the Markdown those pages use: "#" and "##" headings, paragraphs, "-" lists with one
 # nested level, fenced code blocks, tables, `code`, **bold** and [links](...); HTML comments are
 # left out. The first "# <command>" paragraph's opening words give the NAME line, the first line
@@ -23,6 +24,9 @@ function(inline variable text)
     string(REGEX REPLACE "\\[[^]]*\\]\\(${command}\\.md(#[^)]*)?\\)" "\\\\fB${command}\\\\fR(1)"
                          text "${text}")
   endforeach()
+  # Another page of docs/: its text and the page's file, which is installed with the README.
+  string(REGEX REPLACE "\\[([^]]*)\\]\\(([A-Za-z-]+\\.md)(#[^)]*)?\\)" "\\1 (docs/\\2)" text
+                       "${text}")
   string(REGEX REPLACE "\\[([^]]*)\\]\\([^)]*\\)" "\\1" text "${text}")
   string(REGEX REPLACE "\\*\\*([^*]+)\\*\\*" "\\\\fB\\1\\\\fR" text "${text}")
   # `code`: bold, "-" as the minus sign that copies as ASCII, a break allowed after "/".
@@ -257,8 +261,10 @@ if(name STREQUAL "" OR synopsis STREQUAL "" OR NOT body MATCHES "\\.SH USAGE")
   message(FATAL_ERROR "${INPUT}: no opening paragraph or no usage block")
 endif()
 verbatim(synopsis "${synopsis}")
-# The last paragraph "See also ..." becomes the SEE ALSO section.
-string(REGEX REPLACE "\\.PP\nSee also ([^\n]*)\\.\n$" ".SH SEE ALSO\n\\1\n" body "${body}")
+# The last paragraph "See also ..." becomes the SEE ALSO section, with where the pages of docs/ are.
+string(REGEX REPLACE "\\.PP\nSee also ([^\n]*)\\.\n$"
+                     ".SH SEE ALSO\n\\1\n.PP\nThe pages docs/*.md are installed in ${DOCDIR}/docs below the installation prefix (/usr/local/${DOCDIR}/docs for the default one).\n"
+                     body "${body}")
 string(APPEND out ".SH NAME\n${command} \\- ${name}\n.SH SYNOPSIS\n.nf\n${synopsis}\n.fi\n")
 string(APPEND out ".SH DESCRIPTION\n${body}")
 file(WRITE "${OUTPUT}" "${out}")

@@ -3,10 +3,11 @@
 # On POSIX the prefix layout: the commands into bin/, their man pages into share/man/man1, the
 # README, the licence, the pages of docs/ and the examples they link to into share/doc/treeprep/
 # (in the same folders as in the sources, so that the links hold), and the CMake package into
-# lib/cmake/treeprep. On Windows one folder: the .exe, README.txt and LICENSE.txt (CRLF line
-# ends) at its top, docs/ and examples/ beside them, the CMake package in cmake/. Each side leaves
-# out the other's example script. CPack packs the same: a ZIP of the .exe on Windows, a TGZ
-# elsewhere, named with the project version.
+# lib/cmake/treeprep. On Windows one folder: the .exe, README.txt (a short text of its own for
+# Windows users) and LICENSE.txt, both with CRLF line ends, at its top, docs/ and examples/ beside
+# them, the CMake package in cmake/. Both sides hold every example, as the pages link to them all.
+# CPack packs the same: a ZIP of the .exe on Windows, a TGZ elsewhere, named with the project
+# version.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -14,23 +15,23 @@ if(WIN32)
   set(bindir .)
   set(docdir .)
   set(cmakedir cmake)
-  set(otherExamples posix)
   # Text files that Notepad and every Windows editor show as they are.
-  foreach(text README.md LICENSE)
-    file(READ ${PROJECT_SOURCE_DIR}/${text} content)
+  foreach(text "docs/README-windows.txt|README" "LICENSE|LICENSE")
+    string(REPLACE "|" ";" text "${text}")
+    list(GET text 0 source)
+    list(GET text 1 name)
+    file(READ ${PROJECT_SOURCE_DIR}/${source} content)
     string(REPLACE "\r\n" "\n" content "${content}")
     string(REPLACE "\n" "\r\n" content "${content}")
-    string(REGEX REPLACE "\\.md$" "" name "${text}")
     file(WRITE ${CMAKE_BINARY_DIR}/${name}.txt "${content}")
     install(FILES ${CMAKE_BINARY_DIR}/${name}.txt DESTINATION ${docdir})
+    set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                 ${PROJECT_SOURCE_DIR}/${source})
   endforeach()
-  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-               ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE)
 else()
   set(bindir ${CMAKE_INSTALL_BINDIR})
   set(docdir ${CMAKE_INSTALL_DOCDIR})
   set(cmakedir ${CMAKE_INSTALL_LIBDIR}/cmake/treeprep)
-  set(otherExamples windows)
   install(FILES README.md LICENSE DESTINATION ${docdir})
   include(${CMAKE_CURRENT_LIST_DIR}/man-pages.cmake)
 endif()
@@ -39,8 +40,7 @@ install(TARGETS ${TREEPREP_COMMANDS} EXPORT treeprepTargets RUNTIME DESTINATION 
 install(DIRECTORY docs/ DESTINATION ${docdir}/docs
         FILES_MATCHING PATTERN "*.md" PATTERN "*.png" PATTERN "*.svg" PATTERN "*.jpg")
 # The examples that the README and the pages show and link to.
-install(DIRECTORY examples/ DESTINATION ${docdir}/examples
-        PATTERN ".gitattributes" EXCLUDE PATTERN "${otherExamples}" EXCLUDE)
+install(DIRECTORY examples/ DESTINATION ${docdir}/examples PATTERN ".gitattributes" EXCLUDE)
 
 # find_package(treeprep [version] CONFIG): imported executable targets, the functions, and a
 # version file that accepts any request up to this version (the commands' messages, options and

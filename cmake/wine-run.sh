@@ -15,8 +15,27 @@
 # that signal itself; measured by stopping the server during starts: 131 with no output, then
 # status 0). Such a start, with no output at all, is Wine's failure, and it is retried once,
 # with a line on standard error; any other result is passed on as it is.
+#
+# A prefix that was never booted is prepared first, once, as .ci/run does: a Wine server that
+# outlives the short gaps between programs (a program that starts while the server is exiting
+# can die before its main), then the boot, its output kept off our pipes. A program started
+# straight on a fresh prefix races the prefix's creation and the services it starts (seen: exit 0
+# with none of the program's output, or exit 1 with no output). Parallel runners wait on a lock
+# while one of them prepares the prefix. Nothing is written about it: the program's output stays
+# exactly its own.
 wine=$1
 shift
+prefix=${WINEPREFIX:-$HOME/.wine}
+if [ ! -f "$prefix/system.reg" ]; then
+    mkdir -p "$prefix" || exit 125
+    (
+        flock 9 || exit 125
+        if [ ! -f "$prefix/system.reg" ]; then
+            wineserver -p60 </dev/null >/dev/null 2>&1
+            "$wine" wineboot -i </dev/null >/dev/null 2>&1 || exit 125
+        fi
+    ) 9>"$prefix/.wine-run.lock" || exit 125
+fi
 out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX") || exit 125
 err=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX") || exit 125
 trap 'rm -f "$out" "$err"' EXIT

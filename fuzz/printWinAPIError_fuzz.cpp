@@ -40,6 +40,18 @@ const Known kKnown[] = {
     {267, "Not a directory"},
 };
 
+// The ranges of the vendor's pages of error codes; a number outside them has the overview page.
+const int kPageRanges[][2] = {{0, 499},      {500, 999},    {1000, 1299}, {1300, 1699},
+                              {1700, 3999},  {4000, 5999},  {6000, 8199}, {8200, 8999},
+                              {9000, 11999}, {12000, 15999}};
+
+std::string pageOf(int code) {
+    for (const auto& range : kPageRanges)
+        if (code >= range[0] && code <= range[1])
+            return "--" + std::to_string(range[0]) + "-" + std::to_string(range[1]) + "-";
+    return "";
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -90,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::string expected = prefix + ", Windows error: " + std::to_string(code) + ": " + named +
                            ". See https://learn.microsoft.com/windows/win32/debug/"
-                           "system-error-codes--0-499-\n";
+                           "system-error-codes" +
+                           pageOf(code) + "\n";
     for (const Known& k : kKnown)
         if (k.code == code)
             expected = prefix + ", " + k.text + ": " + named + "\n";

@@ -181,6 +181,15 @@ constexpr size_t kDirectoryListingBytes =
     offsetof(FILE_ID_BOTH_DIR_INFO, FileName) + MAX_PATH * sizeof(WCHAR);
 #endif
 
+// The separator with which the commands join a directory and a name in it (the entries of a
+// directory they list, its search pattern): a backslash on Windows; "/" on POSIX, where a
+// backslash is an ordinary character of a name, so that the paths that messages name exist.
+#if defined(_WIN32)
+constexpr wchar_t kPathSeparator = L'\\';
+#else
+constexpr wchar_t kPathSeparator = L'/';
+#endif
+
 // Writes one formatted message to stream in a single write. The conversions used by the
 // commands are %s, %ls, %d, %lu, %c and %%. A null string prints as "(null)". A wide string
 // given to %ls is written as narrow text: on Windows in the process code page, the one the

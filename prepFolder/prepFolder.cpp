@@ -278,7 +278,7 @@ int emptyDirectory(Walk& walk, wchar_t* path, int length, Opening opening, LONGL
         return failAt(ERROR_FILENAME_EXCED_RANGE, walk, path, length);
     int prefixLength = length;
     if (!endsInSeparator)
-        path[prefixLength++] = L'\\';
+        path[prefixLength++] = kPathSeparator;
     // The given path is opened with the separator that its entries get, as a search pattern
     // spells it, so that a trailing dot or blank of its last name is never trimmed; an entry as
     // itself.
@@ -290,7 +290,7 @@ int emptyDirectory(Walk& walk, wchar_t* path, int length, Opening opening, LONGL
                         (opening == Opening::GivenLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
                     nullptr);
     if (!endsInSeparator)
-        path[length] = L'\\';
+        path[length] = kPathSeparator;
     FILE_ATTRIBUTE_TAG_INFO tag;
     bool held =
         directory != INVALID_HANDLE_VALUE &&

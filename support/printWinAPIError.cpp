@@ -25,6 +25,31 @@ const ErrorText errorTexts[] = {
     {267, "Not a directory"},
 };
 
+// The vendor's reference of system error codes: one page for each range of numbers, named by
+// the range, and an overview that lists those pages, for numbers outside all of them.
+const char kErrorPages[] = "https://learn.microsoft.com/windows/win32/debug/system-error-codes";
+
+struct ErrorPage {
+    int last; // the highest number of the page; the lowest is one more than the page before
+    const char* range;
+};
+
+const ErrorPage errorPages[] = {
+    {499, "--0-499-"},         {999, "--500-999-"},    {1299, "--1000-1299-"},
+    {1699, "--1300-1699-"},    {3999, "--1700-3999-"}, {5999, "--4000-5999-"},
+    {8199, "--6000-8199-"},    {8999, "--8200-8999-"}, {11999, "--9000-11999-"},
+    {15999, "--12000-15999-"},
+};
+
+// The part of the address after kErrorPages that names the page of code.
+const char* errorPageRange(int code) {
+    if (code >= 0)
+        for (const ErrorPage& page : errorPages)
+            if (code <= page.last)
+                return page.range;
+    return "";
+}
+
 } // namespace
 
 void printWinAPIError(int errorCode, const wchar_t* faultyPath, const char* prefix) {
@@ -36,9 +61,6 @@ void printWinAPIError(int errorCode, const wchar_t* faultyPath, const char* pref
             return;
         }
     }
-    printMessage(stderr,
-                 "%s, Windows error: %d: %ls. See "
-                 "https://learn.microsoft.com/windows/win32/debug/system-error-codes--0-499-"
-                 "\n",
-                 prefix, errorCode, faultyPath);
+    printMessage(stderr, "%s, Windows error: %d: %ls. See %s%s\n", prefix, errorCode, faultyPath,
+                 kErrorPages, errorPageRange(errorCode));
 }

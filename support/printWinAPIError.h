@@ -3,5 +3,6 @@
 
 // Writes one line to standard error: prefix, ", ", the message of errorCode, ": ", faultyPath
 // and a line end; for a number without a message of its own, the number and the address of the
-// platform's list of error codes. errorCode 0 writes nothing.
+// platform's page of error codes that lists that number (or of the list of those pages, for a
+// number outside all of them). errorCode 0 writes nothing.
 void printWinAPIError(int errorCode, const wchar_t* faultyPath, const char* prefix);

@@ -60,9 +60,12 @@ foreach(file bin/prepFolder bin/mountDir bin/finalName share/man/man1/prepFolder
     message(FATAL_ERROR "the installation has no ${file}")
   endif()
 endforeach()
-if(EXISTS "${WORK}/prefix/share/doc/treeprep/examples/windows")
-  message(FATAL_ERROR "the installation holds the Windows batch example")
-endif()
+# Every example, as the pages installed beside them link to them all.
+foreach(example posix/prepare.sh windows/prepare.bat cmake/CMakeLists.txt)
+  if(NOT EXISTS "${WORK}/prefix/share/doc/treeprep/examples/${example}")
+    message(FATAL_ERROR "the installation has no example ${example}")
+  endif()
+endforeach()
 
 run("consumer" "${CMAKE_COMMAND}" -DPREFIX=${WORK}/prefix -DWORK=${WORK}/consumer
     -P "${CMAKE_CURRENT_LIST_DIR}/check-consumer.cmake")

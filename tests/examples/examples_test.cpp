@@ -168,7 +168,7 @@ TEST(Examples, CMakeProjectStagesItsOutputAndFailsWithTheCommand) {
 
 const char* const kPages[] = {"README.md",         "docs/prepFolder.md", "docs/mountDir.md",
                               "docs/finalName.md", "docs/platforms.md",  "docs/option-syntax.md",
-                              "docs/cmake.md"};
+                              "docs/cmake.md",     "docs/development.md"};
 // The files that the tests above run.
 const char* const kExamples[] = {"examples/cmake/CMakeLists.txt", "examples/cmake/check-link.cmake",
                                  "examples/windows/prepare.bat", "examples/posix/prepare.sh"};

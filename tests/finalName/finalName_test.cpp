@@ -206,9 +206,10 @@ TEST(FinalNameInProcess, CharacterOutsideTheCodePageIsAnErrorNeverAWrongPath) {
     } else {
         EXPECT_EQ(2, result);
         EXPECT_EQ("", output.out());
-        EXPECT_EQ("ERROR-final-path, Windows error: 1113: .. See "
-                  "https://learn.microsoft.com/windows/win32/debug/system-error-codes--0-499-\n",
-                  output.err());
+        EXPECT_EQ(
+            "ERROR-final-path, Windows error: 1113: .. See "
+            "https://learn.microsoft.com/windows/win32/debug/system-error-codes--1000-1299-\n",
+            output.err());
     }
 }
 

@@ -434,7 +434,7 @@ TEST(MountDirInjected, RefusedRemovalsAndRefusedJunctionsChangeNothing) {
          5,
          [](const Fixture& f) {
              return "ERROR on deletion faulty directory tree instead symbLink, Windows error: 5: " +
-                    f.linkArg() + "\\sub\\file" + kDefaultTail;
+                    f.linkArg() + "/sub/file" + kDefaultTail;
          }},
         {"the file at the link path",
          file,

@@ -218,7 +218,7 @@ TEST(PrepFolderCommand, RefusedDeletionIsReported) {
     ASSERT_EQ(head, err.substr(0, head.size()));
     const std::string named =
         err.substr(head.size(), err.size() - head.size() - std::string(kDefaultTail).size());
-    EXPECT_TRUE(named == path + "\\file" || named == path + "\\sub\\inner") << named;
+    EXPECT_TRUE(named == path + "/file" || named == path + "/sub/inner") << named;
     EXPECT_EQ(kDefaultTail, err.substr(err.size() - std::string(kDefaultTail).size()));
 #endif
 }

@@ -39,11 +39,11 @@ fs::path pathOfLength(const fs::path& base, size_t length) {
     return p;
 }
 
-// full as the operations spell an entry below base: joined with backslashes.
+// full as the operations spell an entry below base: joined with the platform's separator.
 std::wstring entryBelow(const fs::path& base, const fs::path& full) {
     std::wstring joined = wide(base);
     for (const fs::path& part : fs::relative(full, base))
-        joined += L"\\" + wide(part);
+        joined += (onWindows ? L"\\" : L"/") + wide(part);
     return joined;
 }
 
@@ -308,7 +308,7 @@ TEST(CleanDirContent, VanishedPathGives2WithTheSearchPattern) {
     Faulty f;
     const std::wstring path = wide(t / "gone");
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, cleanDirContent(path.c_str(), 0, f.path, MAX_PATH));
-    EXPECT_EQ(path + L"\\*", f.str());
+    EXPECT_EQ(path + (onWindows ? L"\\*" : L"/*"), f.str());
 }
 
 // The search pattern must fit into 260 characters: a directory of 258 or 259 characters
@@ -472,7 +472,7 @@ TEST(InjectedFault, RefusedDeletionDeepInsideStopsTheCleaning) {
     size_t handlesBefore = openHandles();
     Faulty f;
     EXPECT_EQ(ERROR_ACCESS_DENIED, cleanDirContent(wide(t / "d").c_str(), 0, f.path, MAX_PATH));
-    EXPECT_EQ(wide(t / "d") + L"\\a\\b\\c\\locked", f.str());
+    EXPECT_EQ(wide(t / "d") + L"/a/b/c/locked", f.str());
     EXPECT_EQ("kept", readFile(t / "d" / "a" / "b" / "c" / "locked"));
     EXPECT_EQ(handlesBefore, openHandles());
 
@@ -584,32 +584,32 @@ TEST(InjectedFault, EachCallFailingInTurnStopsOrIsGotOverAndTouchesNothingElse) 
         // A directory that cannot be opened or read from its start is reported as not found
         // with its search pattern; a failure later names the entry or the directory.
         {CleanDirContent, statx, 1, EIO, 0, L"", cleaned},
-        {CleanDirContent, openat, 1, EMFILE, ERROR_FILE_NOT_FOUND, L"/d\\*", untouched},
-        {CleanDirContent, statx, 2, EIO, ERROR_FILE_NOT_FOUND, L"/d\\*", untouched},
-        {CleanDirContent, readdir, 1, EIO, ERROR_FILE_NOT_FOUND, L"/d\\*", untouched},
-        {CleanDirContent, statx, 3, EIO, ERROR_IO_DEVICE, L"/d\\a", untouched},
-        {CleanDirContent, openat, 2, EMFILE, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
-        {CleanDirContent, statx, 4, EIO, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
-        {CleanDirContent, readdir, 2, EIO, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
-        {CleanDirContent, unlinkat, 1, EBUSY, ERROR_SHARING_VIOLATION, L"/d\\a\\file", untouched},
-        {CleanDirContent, readdir, 3, EIO, ERROR_IO_DEVICE, L"/d\\a", fileGone},
+        {CleanDirContent, openat, 1, EMFILE, ERROR_FILE_NOT_FOUND, L"/d/*", untouched},
+        {CleanDirContent, statx, 2, EIO, ERROR_FILE_NOT_FOUND, L"/d/*", untouched},
+        {CleanDirContent, readdir, 1, EIO, ERROR_FILE_NOT_FOUND, L"/d/*", untouched},
+        {CleanDirContent, statx, 3, EIO, ERROR_IO_DEVICE, L"/d/a", untouched},
+        {CleanDirContent, openat, 2, EMFILE, ERROR_FILE_NOT_FOUND, L"/d/a/*", untouched},
+        {CleanDirContent, statx, 4, EIO, ERROR_FILE_NOT_FOUND, L"/d/a/*", untouched},
+        {CleanDirContent, readdir, 2, EIO, ERROR_FILE_NOT_FOUND, L"/d/a/*", untouched},
+        {CleanDirContent, unlinkat, 1, EBUSY, ERROR_SHARING_VIOLATION, L"/d/a/file", untouched},
+        {CleanDirContent, readdir, 3, EIO, ERROR_IO_DEVICE, L"/d/a", fileGone},
         {CleanDirContent, close, 1, EIO, 0, L"", cleaned},
-        {CleanDirContent, unlinkat, 2, EBUSY, ERROR_SHARING_VIOLATION, L"/d\\a", fileGone},
+        {CleanDirContent, unlinkat, 2, EBUSY, ERROR_SHARING_VIOLATION, L"/d/a", fileGone},
         {CleanDirContent, readdir, 4, EIO, ERROR_IO_DEVICE, L"/d", cleaned},
         {CleanDirContent, close, 2, EIO, 0, L"", cleaned},
         {RemoveDirTree, statx, 1, EIO, ERROR_FILE_NOT_FOUND, L"/d", untouched},
         {RemoveDirTree, statx, 2, EIO, 0, L"", removed},
-        {RemoveDirTree, openat, 1, EMFILE, ERROR_FILE_NOT_FOUND, L"/d\\*", untouched},
-        {RemoveDirTree, statx, 3, EIO, ERROR_FILE_NOT_FOUND, L"/d\\*", untouched},
-        {RemoveDirTree, readdir, 1, EIO, ERROR_FILE_NOT_FOUND, L"/d\\*", untouched},
-        {RemoveDirTree, statx, 4, EIO, ERROR_IO_DEVICE, L"/d\\a", untouched},
-        {RemoveDirTree, openat, 2, EMFILE, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
-        {RemoveDirTree, statx, 5, EIO, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
-        {RemoveDirTree, readdir, 2, EIO, ERROR_FILE_NOT_FOUND, L"/d\\a\\*", untouched},
-        {RemoveDirTree, unlinkat, 1, EBUSY, ERROR_SHARING_VIOLATION, L"/d\\a\\file", untouched},
-        {RemoveDirTree, readdir, 3, EIO, ERROR_IO_DEVICE, L"/d\\a", fileGone},
+        {RemoveDirTree, openat, 1, EMFILE, ERROR_FILE_NOT_FOUND, L"/d/*", untouched},
+        {RemoveDirTree, statx, 3, EIO, ERROR_FILE_NOT_FOUND, L"/d/*", untouched},
+        {RemoveDirTree, readdir, 1, EIO, ERROR_FILE_NOT_FOUND, L"/d/*", untouched},
+        {RemoveDirTree, statx, 4, EIO, ERROR_IO_DEVICE, L"/d/a", untouched},
+        {RemoveDirTree, openat, 2, EMFILE, ERROR_FILE_NOT_FOUND, L"/d/a/*", untouched},
+        {RemoveDirTree, statx, 5, EIO, ERROR_FILE_NOT_FOUND, L"/d/a/*", untouched},
+        {RemoveDirTree, readdir, 2, EIO, ERROR_FILE_NOT_FOUND, L"/d/a/*", untouched},
+        {RemoveDirTree, unlinkat, 1, EBUSY, ERROR_SHARING_VIOLATION, L"/d/a/file", untouched},
+        {RemoveDirTree, readdir, 3, EIO, ERROR_IO_DEVICE, L"/d/a", fileGone},
         {RemoveDirTree, close, 1, EIO, 0, L"", removed},
-        {RemoveDirTree, unlinkat, 2, EBUSY, ERROR_SHARING_VIOLATION, L"/d\\a", fileGone},
+        {RemoveDirTree, unlinkat, 2, EBUSY, ERROR_SHARING_VIOLATION, L"/d/a", fileGone},
         {RemoveDirTree, readdir, 4, EIO, ERROR_IO_DEVICE, L"/d", cleaned},
         {RemoveDirTree, close, 2, EIO, 0, L"", removed},
         {RemoveDirTree, unlinkat, 3, EBUSY, ERROR_SHARING_VIOLATION, L"/d", cleaned},

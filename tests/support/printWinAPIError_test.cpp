@@ -41,8 +41,31 @@ TEST(PrintWinAPIError, EveryTableEntryHasItsText) {
 }
 
 TEST(PrintWinAPIError, OtherNumbersTakeTheDefaultFormatInSignedDecimal) {
-    for (int code : {5, 15, 80, 8347, -1, 0x7fffffff})
+    for (int code : {5, 15, 80, 499})
         EXPECT_EQ(("PRE, Windows error: " + std::to_string(code) + ": a/b" + kDefaultTail),
+                  report(code, L"a/b", "PRE"))
+            << "code " << code;
+}
+
+// The address names the page of the vendor's reference that lists the number; a number outside
+// every page gets the overview of those pages.
+TEST(PrintWinAPIError, TheAddressIsThePageThatListsTheNumber) {
+    const std::pair<int, std::string> table[] = {
+        {500, "--500-999-"},
+        {1113, "--1000-1299-"},
+        {1359, "--1300-1699-"},
+        {4390, "--4000-5999-"},
+        {8199, "--6000-8199-"},
+        {8347, "--8200-8999-"},
+        {15999, "--12000-15999-"},
+        {16000, ""},
+        {-1, ""},
+        {0x7fffffff, ""},
+    };
+    for (const auto& [code, page] : table)
+        EXPECT_EQ(("PRE, Windows error: " + std::to_string(code) +
+                   ": a/b. See https://learn.microsoft.com/windows/win32/debug/system-error-codes" +
+                   page + "\n"),
                   report(code, L"a/b", "PRE"))
             << "code " << code;
 }
