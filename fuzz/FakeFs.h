@@ -61,6 +61,8 @@ class FakeFs {
     // even before a trailing slash. ENOENT for ".", ".." and "/".
     Found entry(std::string_view path) const;
     bool alive(int node) const { return nodes_[node].alive; }
+    // Whether node belongs to the loaded tree (not made by the code under test).
+    bool loaded(int node) const { return nodes_[node].watched; }
     int parent(int node) const { return nodes_[node].parent; }
     const std::string& targetOf(int link) const { return nodes_[link].target; }
     Kind kind(int node) const { return nodes_[node].kind; }

@@ -272,6 +272,9 @@ DWORD setLink(int fd, const Identity& held, const char* link, const char* target
         return ERROR_FILENAME_EXCED_RANGE;
     if (!S_ISDIR(held.mode) && !S_ISLNK(held.mode))
         return ERROR_DIRECTORY; // a file takes no junction
+    if (strncmp(link + parent + (link[parent] == '/'), kTemporaryLinkPrefix,
+                sizeof kTemporaryLinkPrefix - 1) == 0)
+        return ERROR_SHARING_VIOLATION; // another process is turning this directory into its link
     const bool replacesHeldDirectory = S_ISDIR(held.mode) && held.named;
     if (replacesHeldDirectory && !isEmptyDirectory(fd))
         return ERROR_DIR_NOT_EMPTY;
