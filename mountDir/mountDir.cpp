@@ -378,8 +378,11 @@ Second lookAgain(Job& job) {
         DWORD attributes = GetFileAttributesW(job.fullLink);
         if (attributes == INVALID_FILE_ATTRIBUTES)
             return Second::Free;
-        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !isEmptyDirectory(job.fullLink))
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return Second::InTheWay;
+        // A directory that cannot be listed is in the way, unless it changed while it was listed
+        // (removed, or turned into a link by another run): then it is looked at again.
+        if (!isEmptyDirectory(job.fullLink) && GetFileAttributesW(job.fullLink) == attributes)
             return Second::InTheWay;
     }
     return Second::InTheWay;
@@ -419,6 +422,9 @@ int checkClearable(Job& job) {
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         if (!job.flags.link)
             return refuseUnlessChanged(job, kAnotherDestination);
+        // Compared again before the link goes: another run may have set it right meanwhile.
+        if (readCmpLink(job.fullLink, job.fullTarget, kPathCapacity, 1, 'A', '/') == 0)
+            return kDone;
         return isAtOrBelow(job.fullTarget, job.fullLink) ? refuse(kTargetInsideLinkPath) : kGoOn;
     }
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -488,6 +494,17 @@ int buildJunctionRecord(unsigned char (&record)[kJunctionRecordBytes],
     return static_cast<int>(dataLength) + 8;
 }
 
+namespace {
+
+// Whether the link path leads to the target (the comparison that finds a link already right).
+bool leadsToTarget(const wchar_t* fullLinkPath, const wchar_t* fullTargetPath) {
+    wchar_t target[kPathCapacity];
+    wcsnCopy(target, kPathCapacity, fullTargetPath, -1);
+    return readCmpLink(fullLinkPath, target, kPathCapacity, 1, 'A', '/') == 0;
+}
+
+} // namespace
+
 // After a failed setting: removes the link directory that this run made, while it is still an
 // ordinary directory (never a junction or link that another process set there meanwhile) and
 // empty. Says so when the directory stays for another reason than content, so that the rerun's
@@ -521,6 +538,8 @@ int createJunction(const wchar_t* fullLinkPath, const wchar_t* substituteName, i
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (link == INVALID_HANDLE_VALUE) {
         unsigned long error = GetLastError();
+        if (leadsToTarget(fullLinkPath, fullTargetPath))
+            return kDone; // another run set the same junction meanwhile
         printMessage(stderr, "ERROR-open-link-directory-%lu\n", error);
         if (made)
             removeMadeLinkDirectory(fullLinkPath);
@@ -535,6 +554,8 @@ int createJunction(const wchar_t* fullLinkPath, const wchar_t* substituteName, i
     if (!set) {
         DWORD error = size > 0 ? GetLastError() : DWORD(ERROR_FILENAME_EXCED_RANGE);
         CloseHandle(link);
+        if (leadsToTarget(fullLinkPath, fullTargetPath))
+            return kDone; // another run set the same junction meanwhile
         printWinAPIError(static_cast<int>(error), fullLinkPath, "ERROR set Junction");
         if (made)
             removeMadeLinkDirectory(fullLinkPath);

@@ -269,22 +269,26 @@ TEST(JunctionSettingOnPosix, WithoutExchangeTheDirectoryGoesFirst) {
 }
 
 // The clean-up after a failed setting removes only the empty directory that this run made:
-// never a link that another run set there meanwhile, nor a directory that stood there before.
+// never a link that another run set there meanwhile, nor a directory that stood there before. A
+// run whose link path leads to the target after all (the same link set by another run) succeeds.
 TEST(JunctionSettingOnPosix, CleanUpRemovesOnlyTheDirectoryThisRunMade) {
     struct Case {
         const char* name;
-        bool standsBefore;      // an empty directory at the link path before the call
-        bool linkedMeanwhile;   // another run sets its link while this one fails
-        const char* leftBehind; // "", "directory" or "link"
+        bool standsBefore;           // an empty directory at the link path before the call
+        const char* linkedMeanwhile; // another run sets its link (to "target" or "other")
+        const char* leftBehind;      // "", "directory" or "link"
+        int exitCode;                // 0 when the link path leads to the target all the same
     } cases[] = {
-        {"made here, failed", false, false, ""},
-        {"made here, another run's link meanwhile", false, true, "link"},
-        {"found there, failed", true, false, "directory"},
+        {"made here, failed", false, "", "", 1},
+        {"made here, another run's link elsewhere meanwhile", false, "other", "link", 1},
+        {"made here, another run's same link meanwhile", false, "target", "link", 0},
+        {"found there, failed", true, "", "directory", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir t;
         fs::create_directory(t / "target");
+        fs::create_directory(t / "other");
         if (c.standsBefore)
             fs::create_directory(t / "link");
         const fs::path linkPath = t / "link", targetPath = t / "target";
@@ -293,17 +297,21 @@ TEST(JunctionSettingOnPosix, CleanUpRemovesOnlyTheDirectoryThisRunMade) {
         PosixFaults faults;
         // The link under its temporary name cannot be made; another run may set its link first.
         faults.fail(PosixCall::symlinkat, 1, EIO, [&](const PosixCallArgs&) {
-            if (c.linkedMeanwhile) {
+            if (*c.linkedMeanwhile) {
                 rmdir(linkPath.c_str());
-                symlink(targetPath.c_str(), linkPath.c_str());
+                symlink((t / c.linkedMeanwhile).c_str(), linkPath.c_str());
             }
             return true;
         });
         CapturedOutput output;
-        EXPECT_EQ(1, createJunction(link.c_str(), substitute.c_str(), int(substitute.size()),
-                                    target.c_str(), int(target.size())));
+        EXPECT_EQ(c.exitCode,
+                  createJunction(link.c_str(), substitute.c_str(), int(substitute.size()),
+                                 target.c_str(), int(target.size())));
         const std::string head = "ERROR set Junction, ";
-        EXPECT_EQ(head, output.err().substr(0, head.size()));
+        if (c.exitCode == 0)
+            EXPECT_EQ("", output.err());
+        else
+            EXPECT_EQ(head, output.err().substr(0, head.size()));
         EXPECT_EQ(std::string::npos, output.err().find("not-removed"));
         const fs::file_status left = fs::symlink_status(linkPath);
         EXPECT_EQ(std::string(c.leftBehind), fs::is_symlink(left)     ? "link"
