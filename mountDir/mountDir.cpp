@@ -370,6 +370,7 @@ enum class Second { Right, Free, InTheWay };
 // again, and repeated for a little while as long as an empty ordinary directory stands there.
 // Right: the link path leads to the target now; Free: nothing stands there now; else in the way.
 Second lookAgain(Job& job) {
+    bool linkSeen = false;
     for (int look = 0; look < kLooksForASetting; ++look) {
         if (look > 0)
             Sleep(1);
@@ -378,8 +379,15 @@ Second lookAgain(Job& job) {
         DWORD attributes = GetFileAttributesW(job.fullLink);
         if (attributes == INVALID_FILE_ATTRIBUTES)
             return Second::Free;
-        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
             return Second::InTheWay;
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            // A junction set after the comparison above was made: compared once more.
+            if (linkSeen)
+                return Second::InTheWay;
+            linkSeen = true;
+            continue;
+        }
         // A directory that cannot be listed is in the way, unless it changed while it was listed
         // (removed, or turned into a link by another run): then it is looked at again.
         if (!isEmptyDirectory(job.fullLink) && GetFileAttributesW(job.fullLink) == attributes)
