@@ -310,6 +310,10 @@ void FakeFs::allowCreationAlong(std::string path) {
     creationPaths_.push_back(std::move(path));
 }
 
+void FakeFs::allowTemporaryNamesBeside(std::string path, std::string prefix) {
+    temporaryNames_.emplace_back(std::move(path), std::move(prefix));
+}
+
 int FakeFs::openDescriptors() const {
     int n = 0;
     for (const Descriptor& d : descriptors_)
@@ -336,6 +340,11 @@ void FakeFs::watchChange(const char* what, std::string_view path) {
 void FakeFs::checkCreation(int dir, std::string_view name, std::string_view path) const {
     if (!nodes_[dir].watched)
         return;
+    for (const auto& [beside, prefix] : temporaryNames_) {
+        Parent p = parentOf(cwd_, beside);
+        if (p.err == 0 && p.dir == dir && name.substr(0, prefix.size()) == prefix)
+            return;
+    }
     for (const std::string& allowed : creationPaths_) {
         // The path itself and each parent the text names, as the command spells them.
         for (size_t end = allowed.size(); end > 0;) {
@@ -360,7 +369,7 @@ void FakeFs::fillStat(int node, struct stat* st) const {
     memset(st, 0, sizeof *st);
     const Node& n = nodes_[node];
     st->st_ino = static_cast<ino_t>(node + 2);
-    st->st_nlink = 1;
+    st->st_nlink = n.alive ? 1 : 0;
     st->st_dev = 1;
     switch (n.kind) {
     case Kind::Dir:
@@ -641,6 +650,95 @@ struct FakeFs::Calls {
         return 0;
     }
 
+    // Whether node is dir or lies below it.
+    static bool within(int node, int dir) {
+        for (; node > 0; node = fs().nodes_[node].parent)
+            if (node == dir)
+                return true;
+        return node == dir;
+    }
+
+    // Puts node at name in dir (its entry moves along), as a rename does.
+    static void place(int node, int dir, std::string_view name) {
+        Node& n = fs().nodes_[node];
+        std::vector<int>& from = fs().nodes_[n.parent].entries;
+        for (size_t i = 0; i < from.size(); ++i)
+            if (from[i] == node) {
+                from.erase(from.begin() + static_cast<long>(i));
+                break;
+            }
+        n.parent = dir;
+        n.name = std::string(name);
+        fs().nodes_[dir].entries.push_back(node);
+    }
+
+    static int renameat2(int oldDirfd, const char* oldPath, int newDirfd, const char* newPath,
+                         unsigned flags) {
+        fs().watchChange("renameat2", newPath);
+        if (fs().faulted(kRenameat2))
+            return -1;
+        if ((flags & ~(kRenameNoReplace | kRenameExchange)) != 0 ||
+            flags == (kRenameNoReplace | kRenameExchange))
+            return error(EINVAL);
+        Parent from = fs().parentAt(oldDirfd, oldPath);
+        if (from.err)
+            return error(from.err);
+        Parent to = fs().parentAt(newDirfd, newPath);
+        if (to.err)
+            return error(to.err);
+        if (from.type != Parent::Normal || to.type != Parent::Normal)
+            return error(EBUSY);
+        int moved = fs().lookup(from.dir, from.name);
+        if (moved < 0)
+            return error(ENOENT);
+        int standing = fs().lookup(to.dir, to.name);
+        const bool exchange = flags & kRenameExchange;
+        if (exchange && standing < 0)
+            return error(ENOENT);
+        if ((flags & kRenameNoReplace) && standing >= 0)
+            return error(EEXIST);
+        if (standing == moved)
+            return 0;
+        const bool movedIsDir = fs().nodes_[moved].kind == Kind::Dir;
+        if (movedIsDir && within(to.dir, moved))
+            return error(EINVAL);
+        if (exchange && fs().nodes_[standing].kind == Kind::Dir && within(from.dir, standing))
+            return error(EINVAL);
+        if (standing >= 0 && !exchange) {
+            const bool standingIsDir = fs().nodes_[standing].kind == Kind::Dir;
+            if (movedIsDir && !standingIsDir)
+                return error(ENOTDIR);
+            if (!movedIsDir && standingIsDir)
+                return error(EISDIR);
+            if (standingIsDir && !fs().children(standing).empty())
+                return error(ENOTEMPTY);
+        }
+        // A name that moves away is a removal where it was, and a creation where it goes.
+        fs().checkRemoval(moved, oldPath);
+        fs().checkCreation(to.dir, to.name, newPath);
+        if (standing >= 0) {
+            fs().checkRemoval(standing, newPath);
+            if (exchange)
+                fs().checkCreation(from.dir, from.name, oldPath);
+        }
+        const std::string fromName(from.name), toName(to.name);
+        if (exchange) {
+            place(standing, from.dir, fromName);
+        } else if (standing >= 0) {
+            fs().nodes_[standing].alive = false;
+        }
+        place(moved, to.dir, toName);
+        ++fs().changes_;
+        return 0;
+    }
+
+    // No time passes in the fake: a wait returns at once.
+    static int nanosleep(const struct timespec*, struct timespec*) {
+        if (fs().faulted(kNanosleep))
+            return -1;
+        return 0;
+    }
+
     static char* getcwd(char* buffer, size_t size) {
         if (fs().faulted(kGetcwd))
             return nullptr;
@@ -669,7 +767,7 @@ void FakeFs::install() {
     installed_ = true;
     setCodeUnderTest(true);
     // Every member is the fake's: a member added to the table must be added here too.
-    static_assert(sizeof(PosixCalls) == 10 * sizeof(void (*)()), "the fake lacks a call");
+    static_assert(sizeof(PosixCalls) == 12 * sizeof(void (*)()), "the fake lacks a call");
     posixCalls = PosixCalls{
         .fstatat = Calls::fstatat,
         .mkdirat = Calls::mkdirat,
@@ -681,6 +779,8 @@ void FakeFs::install() {
         .symlinkat = Calls::symlinkat,
         .getcwd = Calls::getcwd,
         .statx = Calls::statx,
+        .renameat2 = Calls::renameat2,
+        .nanosleep = Calls::nanosleep,
     };
 }
 

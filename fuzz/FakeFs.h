@@ -17,9 +17,10 @@
 //   l <path> <target>   a symbolic link (target may be relative, dangling, or lead to a link)
 //   c <path>            the current directory (default /w)
 //   ! <call> <n> <err>  the n-th call of fstatat|mkdirat|unlinkat|openat|close|readdir|
-//                       readlinkat|symlinkat|getcwd|statx fails with errno <err>; n 0: every
-//                       call of that kind. The calls are counted from 1 from the start of the
-//                       command (restartCallCounts), by the rule of tests/testkit/faultRule.h
+//                       readlinkat|symlinkat|getcwd|statx|renameat2|nanosleep fails with
+//                       errno <err>; n 0: every call of that kind. The calls are counted
+//                       from 1 from the start of the command (restartCallCounts), by the
+//                       rule of tests/testkit/faultRule.h
 //                       that the unit tests' injector (testkit::PosixFaults) follows too.
 //   --                  the end of the tree: every further line is one argument of the command
 // Paths of the tree are taken from the root "/"; /w (the current directory) and /o (a place that
@@ -60,6 +61,8 @@ class FakeFs {
     // even before a trailing slash. ENOENT for ".", ".." and "/".
     Found entry(std::string_view path) const;
     bool alive(int node) const { return nodes_[node].alive; }
+    // Whether node belongs to the loaded tree (not made by the code under test).
+    bool loaded(int node) const { return nodes_[node].watched; }
     int parent(int node) const { return nodes_[node].parent; }
     const std::string& targetOf(int link) const { return nodes_[link].target; }
     Kind kind(int node) const { return nodes_[node].kind; }
@@ -85,6 +88,9 @@ class FakeFs {
     // Allows making an entry at path or at any of its parents (as the text names them at the
     // moment the entry is made).
     void allowCreationAlong(std::string path);
+    // Allows making and renaming entries whose names begin with prefix beside path (in the
+    // directory that holds its last name): the temporary names of an entry made in its place.
+    void allowTemporaryNamesBeside(std::string path, std::string prefix);
     // Lifts the watch from the whole tree (to compare the fake's answers with Linux's).
     void watchNothing() {
         for (Node& n : nodes_)
@@ -143,6 +149,8 @@ class FakeFs {
         kSymlinkat,
         kGetcwd,
         kStatx,
+        kRenameat2,
+        kNanosleep,
         kCalls
     };
     static_assert(kCalls == testkit::kPosixCalls && kStatx == int(testkit::PosixCall::statx),
@@ -161,6 +169,7 @@ class FakeFs {
     Descriptor descriptors_[kDescriptors];
     std::vector<Fault> faults_;
     std::vector<std::string> creationPaths_;
+    std::vector<std::pair<std::string, std::string>> temporaryNames_; // path, prefix
     bool changesForbidden_ = false;
     int changes_ = 0;
     bool installed_ = false;

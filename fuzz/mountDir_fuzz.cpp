@@ -2,9 +2,10 @@
 // FakeFs.h). Whatever the input, the command may remove only what stands at the link path as
 // its options allow (a link with -L or -F, a directory tree whose links are not entered or a file
 // with -F) and, with -T and -F, a file standing at the target path; it may make entries only
-// along the link and (with -T) the target path. When it reports success without injected
-// faults, the link path leads to the target directory; when it fails, it leaves no new empty
-// directory at the link path.
+// along the link and (with -T) the target path, and a link under a temporary name beside the
+// link path. When it reports success without injected faults, the link path leads to the target
+// directory and no temporary link stays; when it fails, it leaves no new empty directory at the
+// link path.
 #include "CommandLine.h"
 #include "FakeFs.h"
 #include "FuzzSupport.h"
@@ -28,6 +29,12 @@ std::string fullPath(const std::string& arg) {
     if (length == 0 || length >= MAX_PATH || !posixPath(full, bytes))
         return {};
     return bytes;
+}
+
+// Whether the last name of path is one the layer gives a link before it takes its place.
+bool isTemporary(const std::string& path) {
+    return path.compare(path.rfind('/') + 1, sizeof kTemporaryLinkPrefix - 1,
+                        kTemporaryLinkPrefix) == 0;
 }
 
 } // namespace
@@ -60,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FakeFs::Found linkEntry = pathsFit ? fs.entry(link) : FakeFs::Found{1, -1};
     if (pathsFit) {
         fs.allowCreationAlong(link);
+        fs.allowTemporaryNamesBeside(link, kTemporaryLinkPrefix); // the junction's link, made first
         if (linkEntry.err == 0) {
             FakeFs::Kind kind = fs.kind(linkEntry.node);
             if (kind == FakeFs::Kind::Link && replaceLink)
@@ -94,6 +102,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(fs.changes() == 0, "exit %d after %d changes", exitCode, fs.changes());
     if (usage || !pathsFit || fs.hasFaults())
         return 0;
+    { // no temporary link stays beside the link path
+        const std::string parentPath = link.substr(0, posixParentLength(link.data(), link.size()));
+        FakeFs::Found parent = fs.resolve(parentPath, true);
+        if (parent.err == 0 && fs.kind(parent.node) == FakeFs::Kind::Dir)
+            for (int entry : fs.children(parent.node))
+                FUZZ_CHECK(fs.loaded(entry) || !isTemporary(fs.pathOf(entry)), "exit %d left %s",
+                           exitCode, fs.pathOf(entry).c_str());
+    }
     if (exitCode == 0) {
         FakeFs::Found reached = fs.resolve(link, true);
         FakeFs::Found wanted = fs.resolve(target, true);

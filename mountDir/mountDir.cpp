@@ -335,6 +335,84 @@ int nameTarget(Job& job) {
     return job.Ls + job.Lt + 2 > kMaxNameCharacters ? refuse(kNamesTooLong) : kGoOn;
 }
 
+// How often the link path is looked at again while an empty ordinary directory stands there, a
+// millisecond apart, before it is refused (see lookAgain): about a second, which a run that is
+// setting its junction there needs only on a machine under heavy load.
+constexpr int kLooksForASetting = 1000;
+
+// Whether the directory at path holds no entry ("." and ".." aside); false when it cannot be
+// listed.
+bool isEmptyDirectory(const wchar_t* path) {
+    wchar_t pattern[kPathCapacity + 2];
+    int length = wcsnCopy(pattern, kPathCapacity + 2, path, -1);
+    if (length + 2 >= kPathCapacity + 2)
+        return false;
+    pattern[length] = L'\\';
+    pattern[length + 1] = L'*';
+    pattern[length + 2] = 0;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    bool empty = true;
+    do {
+        const wchar_t* name = entry.cFileName;
+        if (!(name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))))
+            empty = false;
+    } while (empty && FindNextFileW(search, &entry));
+    FindClose(search);
+    return empty;
+}
+
+enum class Second { Right, Free, InTheWay };
+
+// A second look at the link path before what stands there is refused. Another run for the same
+// link path may have set its junction since the first look, may have removed a link there to set
+// its own (with -L), or may be between making its link directory and setting the junction on it:
+// an empty ordinary directory that becomes the junction a moment later. So the comparison is made
+// again, and repeated for a little while as long as an empty ordinary directory stands there.
+// Right: the link path leads to the target now; Free: nothing stands there now; else in the way.
+Second lookAgain(Job& job) {
+    bool linkSeen = false;
+    for (int look = 0; look < kLooksForASetting; ++look) {
+        if (look > 0)
+            Sleep(1);
+        if (readCmpLink(job.fullLink, job.fullTarget, kPathCapacity, 1, 'A', '/') == 0)
+            return Second::Right;
+        DWORD attributes = GetFileAttributesW(job.fullLink);
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return Second::Free;
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return Second::InTheWay;
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            // A junction set after the comparison above was made: compared once more.
+            if (linkSeen)
+                return Second::InTheWay;
+            linkSeen = true;
+            continue;
+        }
+        // A directory that cannot be listed is in the way, unless it changed while it was listed
+        // (removed, or turned into a link by another run): then it is looked at again.
+        if (!isEmptyDirectory(job.fullLink) && GetFileAttributesW(job.fullLink) == attributes)
+            return Second::InTheWay;
+    }
+    return Second::InTheWay;
+}
+
+// Refuses what stands at the link path, unless a second look finds it right or free by now.
+int refuseUnlessChanged(Job& job, Refusal refusal) {
+    switch (lookAgain(job)) {
+    case Second::Right:
+        return kDone;
+    case Second::Free:
+        job.linkAttributes = INVALID_FILE_ATTRIBUTES;
+        return kGoOn;
+    case Second::InTheWay:
+        break;
+    }
+    return refuse(refusal);
+}
+
 int checkAlreadyRight(Job& job) {
     int compared = readCmpLink(job.fullLink, job.fullTarget, kPathCapacity, 1, 'A', '/');
     if (compared == 0)
@@ -354,13 +432,16 @@ int checkClearable(Job& job) {
         return kGoOn; // nothing there
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         if (!job.flags.link)
-            return refuse(kAnotherDestination);
+            return refuseUnlessChanged(job, kAnotherDestination);
+        // Compared again before the link goes: another run may have set it right meanwhile.
+        if (readCmpLink(job.fullLink, job.fullTarget, kPathCapacity, 1, 'A', '/') == 0)
+            return kDone;
         return isAtOrBelow(job.fullTarget, job.fullLink) ? refuse(kTargetInsideLinkPath) : kGoOn;
     }
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return job.flags.force ? kGoOn : refuse(kFileAtLinkPath);
     if (!job.flags.force)
-        return refuse(kNormalDirectory);
+        return refuseUnlessChanged(job, kNormalDirectory);
     switch (rootIdentityOf(job.fullLink)) { // a root by what it is, not by its text
     case RootIdentity::NotRoot:
         break;
@@ -432,21 +513,55 @@ int buildJunctionRecord(unsigned char (&record)[kJunctionRecordBytes],
     return static_cast<int>(dataLength) + 8;
 }
 
+namespace {
+
+// Whether the link path leads to the target (the comparison that finds a link already right).
+bool leadsToTarget(const wchar_t* fullLinkPath, const wchar_t* fullTargetPath) {
+    wchar_t target[kPathCapacity];
+    wcsnCopy(target, kPathCapacity, fullTargetPath, -1);
+    return readCmpLink(fullLinkPath, target, kPathCapacity, 1, 'A', '/') == 0;
+}
+
+} // namespace
+
+// After a failed setting: removes the link directory that this run made, while it is still an
+// ordinary directory (never a junction or link that another process set there meanwhile) and
+// empty. Says so when the directory stays for another reason than content, so that the rerun's
+// refusal of an ordinary directory at the link path is understood.
+void removeMadeLinkDirectory(const wchar_t* fullLinkPath) {
+    DWORD attributes = GetFileAttributesW(fullLinkPath);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return;
+    if (RemoveDirectoryW(fullLinkPath))
+        return;
+    unsigned long error = GetLastError();
+    if (error != ERROR_DIR_NOT_EMPTY && GetFileAttributesW(fullLinkPath) == attributes)
+        printMessage(stderr,
+                     "ERROR-link-directory-not-removed-%lu, remove it or rerun with -F: %ls\n",
+                     error, fullLinkPath);
+}
+
 int createJunction(const wchar_t* fullLinkPath, const wchar_t* substituteName, int Ls,
                    const wchar_t* fullTargetPath, int Lt) {
+    bool made = true; // the link directory is this run's: only then does a failure remove it
     if (!CreateDirectoryW(fullLinkPath, nullptr)) {
         DWORD error = GetLastError();
         if (error != ERROR_ALREADY_EXISTS) {
             printWinAPIError(static_cast<int>(error), fullLinkPath, "ERROR create link directory");
             return kLinkPathInTheWay;
         }
+        made = false;
     }
     HANDLE link = CreateFileW(fullLinkPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (link == INVALID_HANDLE_VALUE) {
         unsigned long error = GetLastError();
-        RemoveDirectoryW(fullLinkPath);
+        if (leadsToTarget(fullLinkPath, fullTargetPath))
+            return kDone; // another run set the same junction meanwhile
         printMessage(stderr, "ERROR-open-link-directory-%lu\n", error);
+        if (made)
+            removeMadeLinkDirectory(fullLinkPath);
         return kLinkPathFaulty;
     }
     unsigned char record[kJunctionRecordBytes];
@@ -458,8 +573,11 @@ int createJunction(const wchar_t* fullLinkPath, const wchar_t* substituteName, i
     if (!set) {
         DWORD error = size > 0 ? GetLastError() : DWORD(ERROR_FILENAME_EXCED_RANGE);
         CloseHandle(link);
-        RemoveDirectoryW(fullLinkPath); // only an empty directory goes
+        if (leadsToTarget(fullLinkPath, fullTargetPath))
+            return kDone; // another run set the same junction meanwhile
         printWinAPIError(static_cast<int>(error), fullLinkPath, "ERROR set Junction");
+        if (made)
+            removeMadeLinkDirectory(fullLinkPath);
         return kLinkPathFaulty;
     }
     CloseHandle(link);

@@ -12,9 +12,11 @@ int buildJunctionRecord(unsigned char (&record)[kJunctionRecordBytes],
                         const wchar_t* substituteName, int Ls, const wchar_t* printName, int Lt);
 
 // Makes fullLinkPath a junction to fullTargetPath: creates the link directory (one already there
-// is fine), opens it, sets the record, closes it. When opening or setting fails, the link
-// directory is removed again (only if empty). Reports on standard error; returns 0 set,
-// 3 the link directory cannot be created, 1 it cannot be opened or the record cannot be set.
+// is fine), opens it, sets the record, closes it. When opening or setting fails, a link
+// directory that this call created is removed again (only while it is an empty ordinary
+// directory; one it cannot remove is named in a second line). Reports on standard error;
+// returns 0 set, 3 the link directory cannot be created, 1 it cannot be opened or the record
+// cannot be set.
 int createJunction(const wchar_t* fullLinkPath, const wchar_t* substituteName, int Ls,
                    const wchar_t* fullTargetPath, int Lt);
 

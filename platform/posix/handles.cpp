@@ -250,6 +250,205 @@ bool mountPointTarget(const unsigned char* record, DWORD size,
     return posixPath(print, target);
 }
 
+// A junction is a symbolic link here. Windows writes the record into the directory the handle
+// holds, which stays the same object; here that directory has to give way to a link. The link
+// is made under a temporary name beside it and then takes the directory's name in one step, so
+// that the link path never stands empty, and only the directory that the handle holds gives way,
+// and only while it is empty. A handle on a link (a junction set meanwhile, by another process)
+// has that link replaced in one step, as Windows replaces a junction's data; so has a handle
+// whose directory another process has already turned into a link.
+
+constexpr size_t kLinkPathBytes = 4096;
+
+// What a descriptor or an entry is: its type and its identity, and whether a name leads to it.
+struct Identity {
+    mode_t mode;
+    dev_t dev;
+    ino_t ino;
+    bool named;
+};
+
+bool sameObject(const Identity& a, const Identity& b) {
+    return a.dev == b.dev && a.ino == b.ino;
+}
+
+bool describeHandle(int fd, Identity& identity) {
+#if defined(__linux__)
+    struct statx stx;
+    if (posixCalls.statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO | STATX_NLINK, &stx) != 0)
+        return false;
+    identity = {stx.stx_mode, makedev(stx.stx_dev_major, stx.stx_dev_minor), stx.stx_ino,
+                stx.stx_nlink > 0};
+#else
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return false;
+    identity = {st.st_mode, st.st_dev, st.st_ino, st.st_nlink > 0};
+#endif
+    return true;
+}
+
+// lstat of path; false with errno set when nothing can be read there.
+bool describeEntry(const char* path, Identity& identity) {
+    struct stat st;
+    if (posixCalls.fstatat(AT_FDCWD, path, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    identity = {st.st_mode, st.st_dev, st.st_ino, true};
+    return true;
+}
+
+// The path at which the handle's object was opened: where it stands, or, once it is gone, where
+// it stood (the kernel then adds " (deleted)").
+bool linkPathOf(const HandleRecord& handle, const Identity& held, char (&link)[kLinkPathBytes]) {
+    ssize_t n = pathOfDescriptor(handle.fd, link, sizeof link);
+    if (n < 0) { // no /proc: the path the handle was opened with, resolved
+        char resolved[PATH_MAX];
+        n = resolvePath(handle.path, handle.lastLinkFollowed, resolved);
+        if (n < 0 || static_cast<size_t>(n) >= sizeof link)
+            return false;
+        memcpy(link, resolved, static_cast<size_t>(n) + 1);
+        return true;
+    }
+    static const char kGone[] = " (deleted)";
+    const size_t gone = sizeof kGone - 1;
+    if (!held.named && static_cast<size_t>(n) > gone && strcmp(link + n - gone, kGone) == 0)
+        link[n - gone] = 0;
+    return true;
+}
+
+// Whether the directory of descriptor fd holds no entry but "." and "..".
+bool isEmptyDirectory(int fd) {
+    int dir = posixCalls.openat(fd, ".", O_RDONLY | O_DIRECTORY);
+    if (dir < 0)
+        return false;
+    alignas(8) char entries[1024];
+    bool empty = true;
+    long n;
+    while (empty && (n = posixCalls.readDirEntries(dir, entries, sizeof entries)) > 0) {
+        for (long at = 0; at < n;) {
+            const char* name = entries + at + 19; // getdents64: ino, off, reclen, type, name
+            unsigned short length;
+            memcpy(&length, entries + at + 16, sizeof length);
+            if (strcmp(name, ".") != 0 && strcmp(name, "..") != 0)
+                empty = false;
+            at += length;
+        }
+    }
+    posixCalls.close(dir);
+    return empty;
+}
+
+// Whether entries of the directory at path may not be renamed or removed (append-only or
+// immutable), where the system can tell.
+bool forbidsRemoval(const char* path) {
+#if defined(__linux__) && defined(STATX_ATTR_APPEND)
+    struct statx stx;
+    const unsigned long locked = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
+    return posixCalls.statx(AT_FDCWD, path, 0, STATX_TYPE, &stx) == 0 &&
+           (stx.stx_attributes_mask & locked) && (stx.stx_attributes & locked);
+#else
+    (void)path;
+    return false;
+#endif
+}
+
+// Moves the link at temporary to link, over nothing or over a link; false with errno set.
+bool putLinkInPlace(const char* temporary, const char* link) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        Identity standing;
+        if (!describeEntry(link, standing)) {
+            if (errno != ENOENT)
+                return false;
+            if (posixCalls.renameat2(AT_FDCWD, temporary, AT_FDCWD, link, kRenameNoReplace) == 0)
+                return true;
+            if (errno == EINVAL) // no such flag on this file system: a plain rename
+                return posixCalls.renameat2(AT_FDCWD, temporary, AT_FDCWD, link, 0) == 0;
+        } else if (S_ISLNK(standing.mode)) {
+            if (posixCalls.renameat2(AT_FDCWD, temporary, AT_FDCWD, link, 0) == 0)
+                return true;
+        } else {
+            errno = EBUSY; // a directory or file of another caller stands there
+            return false;
+        }
+        if (errno != EEXIST && errno != EISDIR && errno != ENOTDIR)
+            return false; // else what stood there changed meanwhile: look again
+    }
+    errno = EBUSY;
+    return false;
+}
+
+DWORD errorOf(int err) {
+    return err == EEXIST || err == ENOTEMPTY ? DWORD(ERROR_DIR_NOT_EMPTY) : posixErrorNumber(err);
+}
+
+// Turns the empty directory held by fd, at link, into the link at temporary; 0 or the error.
+DWORD replaceDirectory(const Identity& held, const char* link, const char* temporary) {
+    if (posixCalls.renameat2(AT_FDCWD, temporary, AT_FDCWD, link, kRenameExchange) != 0) {
+        const int err = errno;
+        if (err == ENOENT) // the directory went meanwhile
+            return putLinkInPlace(temporary, link) ? 0 : errorOf(errno);
+        if (err != EINVAL)
+            return errorOf(err);
+        // No exchange on this file system: the directory goes, if it is still the one held,
+        // then the link takes its name.
+        Identity standing;
+        if (!describeEntry(link, standing) || !sameObject(standing, held))
+            return putLinkInPlace(temporary, link) ? 0 : errorOf(errno);
+        if (posixCalls.unlinkat(AT_FDCWD, link, AT_REMOVEDIR) != 0)
+            return errorOf(errno);
+        return putLinkInPlace(temporary, link) ? 0 : errorOf(errno);
+    }
+    // The link stands at the link path; what stood there now has the temporary name.
+    Identity moved;
+    const bool read = describeEntry(temporary, moved);
+    if (read && sameObject(moved, held)) {
+        if (posixCalls.unlinkat(AT_FDCWD, temporary, AT_REMOVEDIR) == 0)
+            return 0;
+    } else if (read && S_ISLNK(moved.mode)) {
+        if (posixCalls.unlinkat(AT_FDCWD, temporary, 0) == 0)
+            return 0; // a link set meanwhile, replaced
+    } else {
+        errno = EBUSY; // another caller's directory or file: it goes back
+    }
+    const int err = errno;
+    posixCalls.renameat2(AT_FDCWD, temporary, AT_FDCWD, link, kRenameExchange);
+    return errorOf(err);
+}
+
+// Makes link a symbolic link to target in place of what fd holds; 0 or the error.
+DWORD setLink(int fd, const Identity& held, const char* link, const char* target) {
+    char temporary[kLinkPathBytes];
+    const size_t parent = posixParentLength(link, strlen(link));
+    char parentPath[kLinkPathBytes];
+    memcpy(parentPath, link, parent);
+    parentPath[parent] = 0;
+    const int n = snprintf(temporary, sizeof temporary, "%s%s%s%ld", parentPath,
+                           parent > 0 && link[parent - 1] == '/' ? "" : "/", kTemporaryLinkPrefix,
+                           static_cast<long>(getpid()));
+    if (n < 0 || static_cast<size_t>(n) >= sizeof temporary)
+        return ERROR_FILENAME_EXCED_RANGE;
+    if (!S_ISDIR(held.mode) && !S_ISLNK(held.mode))
+        return ERROR_DIRECTORY; // a file takes no junction
+    if (strncmp(link + parent + (link[parent] == '/'), kTemporaryLinkPrefix,
+                sizeof kTemporaryLinkPrefix - 1) == 0)
+        return ERROR_SHARING_VIOLATION; // another process is turning this directory into its link
+    const bool replacesHeldDirectory = S_ISDIR(held.mode) && held.named;
+    if (replacesHeldDirectory && !isEmptyDirectory(fd))
+        return ERROR_DIR_NOT_EMPTY;
+    if (forbidsRemoval(parent > 0 ? parentPath : "/"))
+        return ERROR_ACCESS_DENIED; // no name there can give way, and no temporary one would go
+    if (posixCalls.symlinkat(target, AT_FDCWD, temporary) != 0)
+        return errorOf(errno);
+    // Otherwise what the handle held is a link already, or has become one meanwhile.
+    const DWORD error = replacesHeldDirectory             ? replaceDirectory(held, link, temporary)
+                        : putLinkInPlace(temporary, link) ? 0
+                                                          : errorOf(errno);
+    Identity left;
+    if (error != 0 && describeEntry(temporary, left) && S_ISLNK(left.mode))
+        posixCalls.unlinkat(AT_FDCWD, temporary, 0); // the link made above, never put in place
+    return error;
+}
+
 } // namespace
 
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
@@ -451,18 +650,16 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD 
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    char path[PATH_MAX];
-    if (finalPathOf(*handle, path) < 0)
-        return FALSE;
-    // The empty directory gives way to a symbolic link at the same name.
-    if (posixCalls.unlinkat(AT_FDCWD, path, AT_REMOVEDIR) != 0) {
-        SetLastError(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : posixErrorNumber(errno));
+    const int fd = handle->fd;
+    Identity held;
+    char link[kLinkPathBytes];
+    if (!describeHandle(fd, held) || !linkPathOf(*handle, held, link)) {
+        posixSetLastError(errno, nullptr);
         return FALSE;
     }
-    if (posixCalls.symlinkat(target, AT_FDCWD, path) != 0) {
-        int err = errno;
-        posixCalls.mkdirat(AT_FDCWD, path, 0777); // put the directory back for the caller to remove
-        posixSetLastError(err, path);
+    DWORD error = setLink(fd, held, link, target);
+    if (error != 0) {
+        SetLastError(error);
         return FALSE;
     }
     if (bytesReturned)

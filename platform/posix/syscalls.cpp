@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <sys/select.h>
 #include <unistd.h>
@@ -38,6 +39,27 @@ int callStatx(int dirfd, const char* path, int flags, unsigned mask, struct stat
     return ::statx(dirfd, path, flags, mask, buf);
 }
 #endif
+
+int callRenameat2(int oldDirfd, const char* oldPath, int newDirfd, const char* newPath,
+                  unsigned flags) {
+#if defined(__linux__) && defined(SYS_renameat2)
+    return static_cast<int>(::syscall(SYS_renameat2, oldDirfd, oldPath, newDirfd, newPath, flags));
+#elif defined(__APPLE__)
+    unsigned native = (flags & kRenameNoReplace ? RENAME_EXCL : 0u) |
+                      (flags & kRenameExchange ? RENAME_SWAP : 0u);
+    return ::renameatx_np(oldDirfd, oldPath, newDirfd, newPath, native);
+#else
+    if (flags != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    return ::renameat(oldDirfd, oldPath, newDirfd, newPath);
+#endif
+}
+
+int callNanosleep(const struct timespec* duration, struct timespec* remaining) {
+    return ::nanosleep(duration, remaining);
+}
 
 #if !defined(__linux__)
 DIR* openDirs[FD_SETSIZE];
@@ -109,6 +131,7 @@ const PosixCalls posixRealCalls = {
 #if defined(__linux__)
     callStatx,
 #endif
+    callRenameat2,      callNanosleep,
 };
 
 PosixCalls posixCalls = posixRealCalls;

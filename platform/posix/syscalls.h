@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 
 struct PosixCalls {
     int (*fstatat)(int dirfd, const char* path, struct stat* st, int flags);
@@ -25,7 +26,16 @@ struct PosixCalls {
     // keeps the device number; with AT_EMPTY_PATH it describes an open descriptor.
     int (*statx)(int dirfd, const char* path, int flags, unsigned mask, struct statx* buf);
 #endif
+    // rename(2) with Linux's renameat2 flags: 0 replaces what stands at newPath (as rename
+    // does), kRenameNoReplace fails with EEXIST there, kRenameExchange swaps the two names.
+    // Where the system lacks a flag: EINVAL, as Linux gives on a file system without it.
+    int (*renameat2)(int oldDirfd, const char* oldPath, int newDirfd, const char* newPath,
+                     unsigned flags);
+    int (*nanosleep)(const struct timespec* duration, struct timespec* remaining);
 };
+
+constexpr unsigned kRenameNoReplace = 1; // RENAME_NOREPLACE
+constexpr unsigned kRenameExchange = 2;  // RENAME_EXCHANGE
 
 // What the layer calls; tests may replace members and must restore them from posixRealCalls.
 extern PosixCalls posixCalls;

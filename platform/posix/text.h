@@ -10,6 +10,9 @@
 #include <cstddef>
 
 constexpr wchar_t kNameBackslash = 0xF05C;
+// How the name of a link that the layer makes under a temporary name, before it takes its place,
+// begins; the process id follows.
+constexpr char kTemporaryLinkPrefix[] = ".junction-";
 // A wide path of MAX_PATH characters needs at most 4 bytes each as UTF-8.
 constexpr size_t kPosixPathBytes = 4 * 260;
 

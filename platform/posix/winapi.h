@@ -149,6 +149,9 @@ struct FILE_ID_BOTH_DIR_INFO {
 DWORD GetLastError();
 void SetLastError(DWORD error);
 
+// Suspends the thread for at least the given time.
+void Sleep(DWORD milliseconds);
+
 // Narrow text in the code page CP_ACP (UTF-8 here) to wide. cbMultiByte -1 converts the
 // terminator too. Too small a buffer: 0 and ERROR_INSUFFICIENT_BUFFER.
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int cbMultiByte,
@@ -197,7 +200,12 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION inform
 BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass,
                                   LPVOID information, DWORD bufferSize);
 // FSCTL_SET_REPARSE_POINT with a mount-point record: the empty directory of the handle becomes a
-// symbolic link to the record's print name; a directory with content gives 145.
+// symbolic link to the record's print name, which takes its name in one step (made under a
+// temporary name beside it); a directory with content gives 145, a directory whose entries may
+// not be removed (append-only, immutable) 5. A handle on a link, or on a directory that another
+// process has turned into a link meanwhile, has the link at its path replaced in one step, as
+// Windows replaces the data of a junction; a directory or file of another process standing
+// there gives 32.
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
                      LPVOID outBuffer, DWORD outBufferSize, LPDWORD bytesReturned,
                      LPOVERLAPPED overlapped);

@@ -7,6 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#if !defined(_WIN32)
+#include "platform/posix/syscalls.h"
+
+#include <cerrno>
+#include <unistd.h>
+#endif
+
 namespace {
 
 using namespace testkit;
@@ -169,5 +178,147 @@ TEST(CreateJunction, EmptyDirectoryAlreadyThereBecomesTheJunction) {
     EXPECT_EQ(
         0, readCmpLink(link.c_str(), const_cast<wchar_t*>(target.c_str()), MAX_PATH, 1, 'A', '/'));
 }
+
+#if !defined(_WIN32)
+// The setting on POSIX after another run changed the link path between this run's opening of
+// the link directory and its setting: the junction's place is taken in one step whatever link
+// stands there, and a directory of another run is left alone (32). No temporary name stays.
+TEST(JunctionSettingOnPosix, LinkPathChangedAfterTheOpening) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& link, const fs::path& elsewhere)> change;
+        bool set;
+    } cases[] = {
+        {"the directory became another run's link",
+         [](const fs::path& l, const fs::path& e) {
+             fs::remove(l);
+             fs::create_directory_symlink(e, l);
+         },
+         true},
+        {"the directory was removed", [](const fs::path& l, const fs::path&) { fs::remove(l); },
+         true},
+        {"another run's directory stands there",
+         [](const fs::path& l, const fs::path&) {
+             fs::remove(l);
+             fs::create_directory(l);
+         },
+         false},
+        {"nothing changed", [](const fs::path&, const fs::path&) {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir t;
+        fs::create_directory(t / "target");
+        fs::create_directory(t / "elsewhere");
+        fs::create_directory(t / "link");
+        const std::wstring link = wide(t / "link"), target = wide(t / "target");
+        HANDLE handle =
+            CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+        c.change(t / "link", t / "elsewhere");
+        unsigned char record[kJunctionRecordBytes];
+        const int size = build(record, target);
+        DWORD returned;
+        const BOOL set = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, record, DWORD(size),
+                                         nullptr, 0, &returned, nullptr);
+        const DWORD error = GetLastError();
+        CloseHandle(handle);
+        EXPECT_EQ(c.set, set != FALSE) << error;
+        if (c.set) {
+            EXPECT_EQ(fs::path(target), fs::read_symlink(t / "link"));
+        } else {
+            EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), error);
+            EXPECT_TRUE(fs::is_directory(fs::symlink_status(t / "link")));
+        }
+        EXPECT_EQ((std::vector<std::string>{"elsewhere", "link", "target"}), listNames(t.path()));
+    }
+}
+
+// A handle opened on a link that another run has set already: its link is replaced in one step.
+TEST(JunctionSettingOnPosix, HandleOnALinkReplacesIt) {
+    TempDir t;
+    fs::create_directory(t / "target");
+    fs::create_directory(t / "elsewhere");
+    fs::create_directory_symlink(t / "elsewhere", t / "link");
+    const std::wstring link = wide(t / "link"), target = wide(t / "target");
+    const std::wstring substitute = substituteFor(target);
+    CapturedOutput output;
+    EXPECT_EQ(0, createJunction(link.c_str(), substitute.c_str(), int(substitute.size()),
+                                target.c_str(), int(target.size())));
+    EXPECT_EQ("", output.err());
+    EXPECT_EQ(t / "target", fs::read_symlink(t / "link"));
+    EXPECT_EQ((std::vector<std::string>{"elsewhere", "link", "target"}), listNames(t.path()));
+}
+
+// Without an exchange of two names (a file system that lacks it), the checked empty directory
+// goes and the link takes its name.
+TEST(JunctionSettingOnPosix, WithoutExchangeTheDirectoryGoesFirst) {
+    TempDir t;
+    fs::create_directory(t / "target");
+    const std::wstring link = wide(t / "link"), target = wide(t / "target");
+    const std::wstring substitute = substituteFor(target);
+    PosixFaults faults;
+    faults.fail(PosixCall::renameat2, 0, EINVAL,
+                [](const PosixCallArgs& a) { return a.flags == int(kRenameExchange); });
+    CapturedOutput output;
+    EXPECT_EQ(0, createJunction(link.c_str(), substitute.c_str(), int(substitute.size()),
+                                target.c_str(), int(target.size())));
+    EXPECT_EQ(t / "target", fs::read_symlink(t / "link"));
+    EXPECT_EQ((std::vector<std::string>{"link", "target"}), listNames(t.path()));
+}
+
+// The clean-up after a failed setting removes only the empty directory that this run made:
+// never a link that another run set there meanwhile, nor a directory that stood there before. A
+// run whose link path leads to the target after all (the same link set by another run) succeeds.
+TEST(JunctionSettingOnPosix, CleanUpRemovesOnlyTheDirectoryThisRunMade) {
+    struct Case {
+        const char* name;
+        bool standsBefore;           // an empty directory at the link path before the call
+        const char* linkedMeanwhile; // another run sets its link (to "target" or "other")
+        const char* leftBehind;      // "", "directory" or "link"
+        int exitCode;                // 0 when the link path leads to the target all the same
+    } cases[] = {
+        {"made here, failed", false, "", "", 1},
+        {"made here, another run's link elsewhere meanwhile", false, "other", "link", 1},
+        {"made here, another run's same link meanwhile", false, "target", "link", 0},
+        {"found there, failed", true, "", "directory", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir t;
+        fs::create_directory(t / "target");
+        fs::create_directory(t / "other");
+        if (c.standsBefore)
+            fs::create_directory(t / "link");
+        const fs::path linkPath = t / "link", targetPath = t / "target";
+        const std::wstring link = wide(linkPath), target = wide(targetPath);
+        const std::wstring substitute = substituteFor(target);
+        PosixFaults faults;
+        // The link under its temporary name cannot be made; another run may set its link first.
+        faults.fail(PosixCall::symlinkat, 1, EIO, [&](const PosixCallArgs&) {
+            if (*c.linkedMeanwhile) {
+                rmdir(linkPath.c_str());
+                symlink((t / c.linkedMeanwhile).c_str(), linkPath.c_str());
+            }
+            return true;
+        });
+        CapturedOutput output;
+        EXPECT_EQ(c.exitCode,
+                  createJunction(link.c_str(), substitute.c_str(), int(substitute.size()),
+                                 target.c_str(), int(target.size())));
+        const std::string head = "ERROR set Junction, ";
+        if (c.exitCode == 0)
+            EXPECT_EQ("", output.err());
+        else
+            EXPECT_EQ(head, output.err().substr(0, head.size()));
+        EXPECT_EQ(std::string::npos, output.err().find("not-removed"));
+        const fs::file_status left = fs::symlink_status(linkPath);
+        EXPECT_EQ(std::string(c.leftBehind), fs::is_symlink(left)     ? "link"
+                                             : fs::is_directory(left) ? "directory"
+                                                                      : "");
+    }
+}
+#endif
 
 } // namespace

@@ -19,12 +19,14 @@ enum class PosixCall {
     symlinkat,
     getcwd,
     statx,
+    renameat2,
+    nanosleep,
 };
-constexpr int kPosixCalls = 10;
+constexpr int kPosixCalls = 12;
 
 constexpr std::string_view kPosixCallNames[kPosixCalls] = {
-    "fstatat", "mkdirat",    "unlinkat",  "openat", "close",
-    "readdir", "readlinkat", "symlinkat", "getcwd", "statx"};
+    "fstatat",    "mkdirat",   "unlinkat", "openat", "close",     "readdir",
+    "readlinkat", "symlinkat", "getcwd",   "statx",  "renameat2", "nanosleep"};
 
 constexpr std::string_view nameOf(PosixCall call) {
     return kPosixCallNames[static_cast<int>(call)];

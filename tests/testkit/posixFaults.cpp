@@ -73,6 +73,17 @@ struct PosixFaults::Wrappers {
                    : previous.statx(dirfd, path, flags, mask, buf);
     }
 #endif
+    static int renameat2(int oldDirfd, const char* oldPath, int newDirfd, const char* newPath,
+                         unsigned flags) {
+        // The condition sees the new name, as it sees the new link's name of symlinkat.
+        return hit(PosixCall::renameat2, newDirfd, newPath, static_cast<int>(flags))
+                   ? -1
+                   : previous.renameat2(oldDirfd, oldPath, newDirfd, newPath, flags);
+    }
+    static int nanosleep(const struct timespec* duration, struct timespec* remaining) {
+        return hit(PosixCall::nanosleep, AT_FDCWD, "", 0) ? -1
+                                                          : previous.nanosleep(duration, remaining);
+    }
 };
 
 PosixFaults::PosixFaults() {
@@ -88,6 +99,7 @@ PosixFaults::PosixFaults() {
 #if defined(__linux__)
         .statx = Wrappers::statx,
 #endif
+        .renameat2 = Wrappers::renameat2, .nanosleep = Wrappers::nanosleep,
     };
 }
 
@@ -132,7 +144,8 @@ std::vector<std::string> PosixFaults::calls(std::initializer_list<PosixCall> kin
 }
 
 std::vector<std::string> PosixFaults::changes() const {
-    return calls({PosixCall::mkdirat, PosixCall::unlinkat, PosixCall::symlinkat});
+    return calls(
+        {PosixCall::mkdirat, PosixCall::unlinkat, PosixCall::symlinkat, PosixCall::renameat2});
 }
 
 } // namespace testkit

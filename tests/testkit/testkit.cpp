@@ -10,8 +10,10 @@
 #include <functional>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #if !defined(_WIN32)
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -604,6 +606,101 @@ std::string CapturedOutput::out() {
 std::string CapturedOutput::err() {
     finish();
     return err_;
+}
+
+} // namespace testkit
+
+namespace testkit {
+
+struct Process::Running {
+    TempDir capture;
+#if defined(_WIN32)
+    PROCESS_INFORMATION process{};
+    HANDLE out = INVALID_HANDLE_VALUE, err = INVALID_HANDLE_VALUE;
+#else
+    pid_t child = -1;
+#endif
+};
+
+Process::Process(const std::string& command, const std::vector<std::string>& args)
+    : running_(std::make_unique<Running>()) {
+    Running& r = *running_;
+    const std::string program = commandPath(command).string();
+#if defined(_WIN32)
+    std::string line = commandLine(program, args);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    r.out = CreateFileW((r.capture / "out").wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                        &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    r.err = CreateFileW((r.capture / "err").wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                        &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = r.out;
+    startup.hStdError = r.err;
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &r.process))
+        ADD_FAILURE() << "cannot start " << line << ", error " << GetLastError();
+#else
+    Argv argv(program, args);
+    const std::string outPath = (r.capture / "out").string();
+    const std::string errPath = (r.capture / "err").string();
+    r.child = fork();
+    if (r.child == 0) {
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+            _exit(126);
+        execv(program.c_str(), argv.argv());
+        _exit(127);
+    }
+    if (r.child < 0)
+        ADD_FAILURE() << "cannot start " << program;
+#endif
+}
+
+Process::~Process() = default;
+
+Ended Process::wait(std::chrono::seconds limit) {
+    Running& r = *running_;
+    Ended ended;
+#if defined(_WIN32)
+    if (WaitForSingleObject(r.process.hProcess, static_cast<DWORD>(limit.count() * 1000)) ==
+        WAIT_OBJECT_0) {
+        ended.inTime = true;
+    } else {
+        TerminateProcess(r.process.hProcess, 99);
+        WaitForSingleObject(r.process.hProcess, INFINITE);
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(r.process.hProcess, &code);
+    ended.exitCode = static_cast<int>(code);
+    CloseHandle(r.process.hThread);
+    CloseHandle(r.process.hProcess);
+    CloseHandle(r.out);
+    CloseHandle(r.err);
+#else
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(r.child, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (done == 0) {
+        kill(r.child, SIGKILL);
+        waitpid(r.child, &status, 0);
+    } else {
+        ended.inTime = done == r.child;
+    }
+    if (WIFSIGNALED(status))
+        ended.signal = WTERMSIG(status);
+    else if (WIFEXITED(status))
+        ended.exitCode = WEXITSTATUS(status);
+#endif
+    ended.out = readFile(r.capture / "out");
+    ended.err = readFile(r.capture / "err");
+    return ended;
 }
 
 } // namespace testkit

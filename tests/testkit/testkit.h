@@ -5,8 +5,10 @@
 #include "testkit/commandLine.h"
 #include "testkit/faultRule.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -149,6 +151,29 @@ std::string commandLine(const std::string& program, const std::vector<std::strin
 // The streams hold the bytes as the process wrote them ("\r\n" line ends on Windows).
 ProcessResult run(const std::string& command, const std::vector<std::string>& args,
                   const fs::path& workDir = {});
+// How a command started as a Process ended.
+struct Ended {
+    bool inTime = false;
+    int signal = 0; // POSIX: the signal that ended the command
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// A command started as a process of its own and not waited for, so that several run at once.
+// wait() waits for it at most limit, then kills it; call it once.
+class Process {
+  public:
+    Process(const std::string& command, const std::vector<std::string>& args);
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+    Ended wait(std::chrono::seconds limit);
+
+  private:
+    struct Running;
+    std::unique_ptr<Running> running_;
+};
+
 // Runs line through the system's command interpreter ("cmd.exe /c" on Windows, "/bin/sh -c"
 // elsewhere) in workDir (empty: the current one).
 ProcessResult runShell(const std::string& line, const fs::path& workDir = {});
@@ -183,7 +208,7 @@ class CapturedOutput {
 struct PosixCallArgs {
     PosixCall call;
     int fd;           // dirfd, or the descriptor of close and readdir; AT_FDCWD for getcwd
-    const char* path; // the path argument (symlinkat: the new link's); "" for calls without one
+    const char* path; // the path argument (symlinkat, renameat2: the new name); "" for none
     int flags;        // the flags argument (mkdirat: the mode); 0 for calls without one
 };
 
@@ -217,7 +242,8 @@ class PosixFaults {
     // The calls made since the object was made (failed ones too), in order, each as
     // "<call> <path>" ("<call>" for calls without a path); only those of kinds where given.
     std::vector<std::string> calls(std::initializer_list<PosixCall> kinds = {}) const;
-    // The calls among them that would change the file system: mkdirat, unlinkat, symlinkat.
+    // The calls among them that would change the file system: mkdirat, unlinkat, symlinkat,
+    // renameat2.
     std::vector<std::string> changes() const;
 
     struct Wrappers; // the table's members while the object lives
