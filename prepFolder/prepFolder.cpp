@@ -51,12 +51,16 @@ bool pathOfEntry(wchar_t* entryPath, int nameStart, int nameLength,
         return true;
     constexpr wchar_t kLiteral[] = L"\\\\?\\";
     constexpr int kLiteralLength = 4;
-    wchar_t directory[kPathCapacity];
-    wcsnCopy(directory, kPathCapacity, entryPath, nameStart); // the separator before the name stays
     int length;
-    if (wcsncmp(directory, kLiteral, kLiteralLength) == 0) {
-        length = wcsnCopy(literal, kPathCapacity, directory, -1); // literal already
+    if (wcsncmp(entryPath, kLiteral, kLiteralLength) == 0) {
+        // Literal already: its directory is taken as it stands. entryPath may be the literal
+        // buffer itself (an entry inside a sub-tree entered that way), its text then in place.
+        if (entryPath != literal)
+            wmemcpy(literal, entryPath, static_cast<size_t>(nameStart));
+        length = nameStart;
     } else {
+        wchar_t directory[kPathCapacity];
+        wcsnCopy(directory, kPathCapacity, entryPath, nameStart); // the separator stays
         wcsnCopy(literal, kPathCapacity, kLiteral, -1);
         DWORD full = GetFullPathNameW(directory, kPathCapacity - kLiteralLength,
                                       literal + kLiteralLength, nullptr);
