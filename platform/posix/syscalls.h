@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <time.h>
+#include <ctime>
 
 struct PosixCalls {
     int (*fstatat)(int dirfd, const char* path, struct stat* st, int flags);

@@ -188,7 +188,7 @@ TEST(JunctionSettingOnPosix, LinkPathChangedAfterTheOpening) {
         const char* name;
         std::function<void(const fs::path& link, const fs::path& elsewhere)> change;
         bool set;
-    } cases[] = {
+    } const cases[] = {
         {"the directory became another run's link",
          [](const fs::path& l, const fs::path& e) {
              fs::remove(l);
@@ -278,7 +278,7 @@ TEST(JunctionSettingOnPosix, CleanUpRemovesOnlyTheDirectoryThisRunMade) {
         const char* linkedMeanwhile; // another run sets its link (to "target" or "other")
         const char* leftBehind;      // "", "directory" or "link"
         int exitCode;                // 0 when the link path leads to the target all the same
-    } cases[] = {
+    } const cases[] = {
         {"made here, failed", false, "", "", 1},
         {"made here, another run's link elsewhere meanwhile", false, "other", "link", 1},
         {"made here, another run's same link meanwhile", false, "target", "link", 0},
