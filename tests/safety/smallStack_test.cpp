@@ -11,7 +11,7 @@ namespace {
 
 using namespace testkit;
 
-#if !defined(_WIN32)
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
 constexpr size_t kPathLimit = 260; // the platform's MAX_PATH, terminator included
 
 // A chain of directories "a" below top, as many as keep the path of the deepest one, spelled as
