@@ -16,10 +16,15 @@
 
 namespace {
 
-// Whether the path names a parent before its last component (the command refuses to replace a
-// file at a path without one).
-bool hasParentPart(const std::string& path) {
-    return path.find_first_not_of('/') < posixParentLength(path.data(), path.size());
+// Whether the argument names a parent before its last component (the command refuses to replace
+// a file at a path without one). path is the argument as the layer resolves it; the command keeps
+// a leading "." component, which the layer drops, so "./name" has one.
+bool hasParentPart(const std::string& argument, const std::string& path) {
+    if (path.find_first_not_of('/') < posixParentLength(path.data(), path.size()))
+        return true;
+    const bool leadingDot =
+        argument.size() > 1 && argument[0] == '.' && (argument[1] == '/' || argument[1] == '\\');
+    return leadingDot && path != ".";
 }
 
 } // namespace
@@ -59,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
         FakeFs::Found standing = fs.resolve(path, false);
-        if (standing.err == 0 && !fs.leadsToDirectory(standing.node) && hasParentPart(path))
+        if (standing.err == 0 && !fs.leadsToDirectory(standing.node) &&
+            hasParentPart(args[0], path))
             fs.allowRemoval(standing.node);
     }
 
