@@ -315,8 +315,11 @@ int prepareTarget(Job& job) {
                          job.fullTarget);
             return kTargetFaulty;
         }
+        // Both refusals come before anything is made for the target.
         if (targetWouldBeInside(job.fullLink, job.fullTarget))
-            return refuse(kTargetInsideLinkPath); // before anything is made there
+            return refuse(kTargetInsideLinkPath);
+        if (!isDrivePath(job.fullTarget))
+            return refuse(kNoDrivePath);
         int result = createDir(job.fullTarget, job.flags.force, job.faultyPath, kPathCapacity);
         if (result != 0) {
             printWinAPIError(result, job.faultyPath, "ERROR creation directory");

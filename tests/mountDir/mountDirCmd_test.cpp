@@ -142,6 +142,13 @@ TEST(MountDirCommand, TargetMustBeOnADrive) {
     const std::string network = onWindows ? "\\\\?\\" + f.targetArg() : "/" + f.targetArg();
     expectResult(mountDir({f.linkArg(), network}), 2, "ERROR-target-must-be-a-drive-path\n");
     EXPECT_FALSE(fs::exists(fs::symlink_status(f.link)));
+
+    // With -T a missing target in such a spelling is refused before it is made.
+    const std::string missing =
+        onWindows ? "\\\\?\\" + (f.t / "made").string() : "/" + (f.t / "made").string();
+    expectResult(mountDir({f.linkArg(), missing, "-T"}), 2, "ERROR-target-must-be-a-drive-path\n");
+    EXPECT_FALSE(fs::exists(f.t / "made"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(f.link)));
 }
 
 TEST(MountDirCommand, LinkPathThatIsTheTargetItselfIsAlreadyRight) {
