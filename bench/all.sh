@@ -11,7 +11,8 @@
 #   - the package preset: the sizes of the packed commands, as its test step prints them;
 #   - the race measurements of the README, each with the rounds it names: mountDir -F with its
 #     link path exchanged (5,000 rounds) and sub-directories exchanged while prepFolder cleans
-#     (100 rounds natively, 300 under Wine).
+#     (100 rounds natively, 300 under Wine), and sub-directories moved out and linked while each
+#     command cleans (the regular 100 rounds per command, natively and under Wine).
 #
 # Needs what the README's test command installs, and hyperfine, strace, valgrind and gnuplot for
 # bench/run.sh. The Windows figures run in the Wine prefix of WINEPREFIX (wine-run.sh prepares a
@@ -27,12 +28,17 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cd "$ROOT"
 mkdir -p "$RESULTS"
 log=$RESULTS/figures.md
+# The state of the sources, taken before this run writes its own results.
+if git status --porcelain -- . ':!bench/results' | grep -q .; then
+    state="with uncommitted changes"
+else
+    state=clean
+fi
 {
     echo "# Figures of README.md and docs/benchmarks.md"
     echo
     echo "Made by \`bench/all.sh${1:+ $1}\` at commit $(git rev-parse --short HEAD)" \
-        "($(git status --porcelain | grep -q . && echo "with uncommitted changes" || echo "clean")," \
-        "$(date -u +%Y-%m-%dT%H:%MZ)), on $(nproc) cores: $(uname -sr)."
+        "($state, $(date -u +%Y-%m-%dT%H:%MZ)), on $(nproc) cores: $(uname -sr)."
     echo
 } >"$log"
 
@@ -67,6 +73,10 @@ record race-subdirectories-linux sh -c "TREEPREP_SOAK=100 ./build/native/bin/saf
 record race-subdirectories-wine sh -c "TREEPREP_SOAK=300 cmake/wine-run.sh wine \
     build/windows/bin/safety_tests.exe --gtest_filter='*SubDirectorySwappedForAHostLinkRate*' \
     | grep -E 'rounds|OK|FAILED'"
+record race-moved-out-linux sh -c "./build/native/bin/safety_tests \
+    --gtest_filter='*SafetyMovedOut*' | grep -E 'rounds|OK|FAILED'"
+record race-moved-out-wine sh -c "cmake/wine-run.sh wine build/windows/bin/safety_tests.exe \
+    --gtest_filter='*SafetyMovedOut*' | grep -E 'rounds|OK|FAILED'"
 if [[ $SKIP_RUN == 0 ]]; then
     record bench-run bench/run.sh --wine
 fi

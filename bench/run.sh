@@ -83,7 +83,11 @@ else
     RESULTS=$BENCH/results
     PNG=$ROOT/docs/benchmarks.png
 fi
-rm -rf -- "$RESULTS"
+# Only this script's own outputs are replaced: other scripts keep theirs in the same folder
+# (bench/all.sh's figures.md and records, bench/linking.sh, bench/wine-pair.sh's pinned/).
+rm -rf -- "$RESULTS"/{check.out,checks.tsv,load.tsv,machine.tsv,report.md,run.log,trees.tsv} \
+    "$RESULTS"/{ratios.dat,ratios.gp,benchmarks.png,rss,strace,valgrind} \
+    "$RESULTS"/native-*.json "$RESULTS"/wine-*.json "$RESULTS"/wine-rd-deep.* "$RESULTS"/pair-*.json
 mkdir -p "$RESULTS"
 LOG=$RESULTS/run.log
 log() { echo "== $*" | tee -a "$LOG"; }
