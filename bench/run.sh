@@ -311,7 +311,7 @@ valgrind --tool=memcheck --log-file="$RESULTS/valgrind/memcheck-rm-flat.txt" rm 
 "$BENCH/restore.sh" "$WORK/m/flat" "$D"
 valgrind --tool=callgrind --callgrind-out-file="$WORK/callgrind.out" \
     --log-file="$RESULTS/valgrind/callgrind-prepFolder-flat.log" "${PF_SYMBOLS:-$PF}" "$D"
-callgrind_annotate --inclusive=no "$WORK/callgrind.out" 2>/dev/null | head -40 \
+callgrind_annotate --inclusive=no "$WORK/callgrind.out" 2>/dev/null | sed -n '1,40p' \
     >"$RESULTS/valgrind/callgrind-prepFolder-flat.txt"
 report
 
