@@ -5,18 +5,19 @@
 #   bench/all.sh [--skip-run]
 #
 #   - bench/run.sh --wine: the times, system calls, memory and heap against rm -rf and the other
-#     tools, and under Wine against rd (about 1.5 hours; --skip-run leaves it out);
+#     tools, and under Wine against rd (35 minutes to 1.5 hours; --skip-run leaves it out);
 #   - bench/startup.sh and bench/linking.sh: start-up against a program that does nothing, and
 #     the commands linked dynamically (as shipped) and statically, with their sizes;
+#   - bench/discards.sh: how the disk's discards set the pace of deleting files with content;
 #   - the package preset: the sizes of the packed commands, as its test step prints them;
 #   - the race measurements of the README, each with the rounds it names: mountDir -F with its
 #     link path exchanged (5,000 rounds) and sub-directories exchanged while prepFolder cleans
 #     (100 rounds natively, 300 under Wine), and sub-directories moved out and linked while each
 #     command cleans (the regular 100 rounds per command, natively and under Wine).
 #
-# Needs what the README's test command installs, and hyperfine, strace, valgrind and gnuplot for
-# bench/run.sh. The Windows figures run in the Wine prefix of WINEPREFIX (wine-run.sh prepares a
-# new one).
+# Needs what the README's test command installs, and hyperfine, strace, valgrind, GNU time and
+# gnuplot for bench/run.sh. The Windows figures run in the Wine prefix of WINEPREFIX
+# (wine-run.sh prepares a new one).
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 RESULTS=$ROOT/bench/results
@@ -65,6 +66,7 @@ cmake --preset native >/dev/null && cmake --build --preset native >/dev/null
 cmake --preset windows >/dev/null && cmake --build --preset windows >/dev/null
 record startup bench/startup.sh build/release/bin
 record linking bench/linking.sh
+record discards bench/discards.sh
 record package-sizes sh -c 'cmake --workflow --preset package 2>&1 | grep -E "bytes \(|tests passed"'
 record race-mountDir-link-path sh -c "TREEPREP_SOAK=5000 ./build/native/bin/safety_tests \
     --gtest_filter='*LinkPathSwappedForALinkWhileCleared*' | grep -E 'rounds|OK|FAILED'"

@@ -19,9 +19,9 @@
 #   --no-drop-caches  never drop the page cache between runs (see bench/restore.sh)
 #
 # A full run writes bench/results/ (raw hyperfine JSON, strace, time -v and valgrind output),
-# docs/benchmarks.png and the generated block of docs/benchmarks.md. It took about 1.5 hours on a
-# busy 2-core machine, most of it spent copying the 100,000-file trees back before each run and
-# waiting for the disk while the wide tree is deleted.
+# docs/benchmarks.png and the generated block of docs/benchmarks.md. It took 35 minutes on a
+# quiet 2-core machine and about 1.5 hours on a busy one, most of it spent copying the
+# 100,000-file trees back before each run and waiting for the disk while the wide tree is deleted.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
