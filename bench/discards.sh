@@ -9,8 +9,9 @@ set -euo pipefail
 BENCH=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 WORK=${1:-/tmp/tpb-discards}
 rm -rf "$WORK" && mkdir -p "$WORK"
-disk=$(lsblk -no PKNAME "$(df --output=source "$WORK" | tail -1)" 2>/dev/null || true)
-[[ -n $disk ]] || disk=$(basename "$(df --output=source "$WORK" | tail -1)")
+source=$(df --output=source "$WORK" | tail -1)
+disk=$(lsblk -no PKNAME "$source" 2>/dev/null || true)
+[[ -n $disk ]] || disk=$(basename "$source")
 stat=/sys/block/$disk/stat
 python3 "$BENCH/make-tree.py" wide "$WORK/m" --files 5000 >/dev/null
 sync

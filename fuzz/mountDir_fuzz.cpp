@@ -119,9 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            "exit %d left %s", exitCode, path.c_str());
             }
     }
+    FakeFs::Found wanted = fs.resolve(target, true);
     if (exitCode == 0) {
         FakeFs::Found reached = fs.resolve(link, true);
-        FakeFs::Found wanted = fs.resolve(target, true);
         FUZZ_CHECK(reached.err == 0 && wanted.err == 0 && reached.node == wanted.node &&
                        fs.kind(reached.node) == FakeFs::Kind::Dir,
                    "success, but %s leads to %s (errno %d), the target %s to %s (errno %d)",
@@ -132,7 +132,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FakeFs::Found left = fs.entry(link);
         // (A target below the link path, made by -T, makes a directory there that is not empty;
         // a link path that reaches the target made by -T through a link leaves that target.)
-        FakeFs::Found wanted = fs.resolve(target, true);
         const bool isMadeTarget =
             makeTarget && left.err == 0 && wanted.err == 0 && wanted.node == left.node;
         FUZZ_CHECK(left.err != 0 || fs.kind(left.node) != FakeFs::Kind::Dir ||
